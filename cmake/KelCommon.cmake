@@ -1,0 +1,43 @@
+# Settings every target of the project shares.
+
+# Everything that runs lands in one folder, beside the C++ runtime DLLs, so that
+# the agent, the outside components, tools and tests find each other and the
+# runtime the way they would in an installed product.
+set(KEL_BIN_DIR ${CMAKE_BINARY_DIR}/bin)
+set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${KEL_BIN_DIR})
+set(CMAKE_LIBRARY_OUTPUT_DIRECTORY ${KEL_BIN_DIR})
+set(CMAKE_ARCHIVE_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/lib)
+
+add_compile_options(-Wall -Wextra)
+add_compile_definitions(UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX
+                        _WIN32_WINNT=0x0601 WINVER=0x0601)
+
+# C++ objects and exceptions cross DLL boundaries (JSON bodies, provider
+# interfaces), so the C++ runtime is shared, not linked statically.
+set(KEL_RUNTIME_DLLS
+    /usr/lib/gcc/i686-w64-mingw32/12-posix/libstdc++-6.dll
+    /usr/lib/gcc/i686-w64-mingw32/12-posix/libgcc_s_dw2-1.dll
+    /usr/i686-w64-mingw32/lib/libwinpthread-1.dll)
+file(MAKE_DIRECTORY ${KEL_BIN_DIR})
+file(COPY ${KEL_RUNTIME_DLLS} DESTINATION ${KEL_BIN_DIR})
+
+# The JSON library is header-only; expose only it, never /usr/include, whose C
+# headers would shadow MinGW's own.
+set(KEL_DEPS_DIR ${CMAKE_BINARY_DIR}/deps)
+file(MAKE_DIRECTORY ${KEL_DEPS_DIR})
+if(NOT EXISTS ${KEL_DEPS_DIR}/nlohmann)
+  file(CREATE_LINK /usr/include/nlohmann ${KEL_DEPS_DIR}/nlohmann SYMBOLIC)
+endif()
+add_library(kel_json INTERFACE)
+target_include_directories(kel_json SYSTEM INTERFACE ${KEL_DEPS_DIR})
+
+# kel_add_tests(<target> LABELS <label>...): discovers the GoogleTest cases of a
+# test program; each case runs under Wine from the binary folder.
+function(kel_add_tests target)
+  cmake_parse_arguments(ARG "" "" "LABELS;PROPERTIES" ${ARGN})
+  gtest_discover_tests(${target}
+    WORKING_DIRECTORY ${KEL_BIN_DIR}
+    DISCOVERY_TIMEOUT 120
+    DISCOVERY_MODE PRE_TEST
+    PROPERTIES LABELS "${ARG_LABELS}" TIMEOUT 120 ${ARG_PROPERTIES})
+endfunction()

@@ -1,0 +1,314 @@
+#include "DebugLog.h"
+#include "Process.h"
+#include "ProductKeys.h"
+#include "QvLog.h"
+#include "Version.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cwchar>
+#include <cwctype>
+#include <memory>
+#include <vector>
+
+namespace QvCommon {
+namespace {
+
+constexpr size_t FORMAT_STEP = 256;      // code units added per formatting attempt
+constexpr DWORD DUMP_LIMIT = 1800;       // bytes of one memory dump
+constexpr DWORD DUMP_ROW = 16;
+constexpr DWORD DEFAULT_MASK = QVLOG_ERROR;
+
+const wchar_t* Marker(DWORD level) {
+    switch (level) {
+    case QVLOG_TRACE: return L".w.";
+    case QVLOG_INFO:  return L"@@@";
+    case QVLOG_ERROR: return L"!!!";
+    default:          return L"???";
+    }
+}
+
+// Microsoft printf conventions ("%s" is a wide string): msvcrt's formatter.
+// Grows the buffer by 256 code units while the text does not fit.
+std::wstring FormatMessageText(const wchar_t* format, va_list args) {
+    std::vector<wchar_t> buffer;
+    for (size_t size = FORMAT_STEP;; size += FORMAT_STEP) {
+        buffer.assign(size, L'\0');
+        va_list copy;
+        va_copy(copy, args);
+        int written = _vsnwprintf_s(buffer.data(), size, _TRUNCATE, format, copy);
+        va_end(copy);
+        if (written >= 0) return std::wstring(buffer.data(), written);
+        // -1 with a full buffer is truncation; with less it is a bad format,
+        // which no bigger buffer would cure.
+        if (std::wcslen(buffer.data()) + 1 < size) return std::wstring(buffer.data());
+    }
+}
+
+std::wstring Format(const wchar_t* format, ...) {
+    va_list args;
+    va_start(args, format);
+    std::wstring text = FormatMessageText(format, args);
+    va_end(args);
+    return text;
+}
+
+// The part of a source path after the last "\", "/" or ":", in UTF-16.
+std::wstring SourceFileName(const char* file) {
+    if (!file) return std::wstring();
+    const char* name = file;
+    for (const char* p = file; *p; ++p)
+        if (*p == '\\' || *p == '/' || *p == ':') name = p + 1;
+    int length = ::MultiByteToWideChar(CP_ACP, 0, name, -1, nullptr, 0);
+    if (length <= 1) return std::wstring();
+    std::wstring wide(length, L'\0');
+    ::MultiByteToWideChar(CP_ACP, 0, name, -1, &wide[0], length);
+    wide.resize(length - 1);
+    return wide;
+}
+
+template <size_t N>
+void CopyField(WCHAR (&field)[N], const std::wstring& text) {
+    // Cut at the field's size and at the first terminator (a REG_MULTI_SZ
+    // gives its first string).
+    wcsncpy_s(field, N, text.c_str(), _TRUNCATE);
+}
+
+// Which kind of session the process runs in, for the configuration subkey.
+void DetectSession(DWORD kind, BYTE& service, BYTE& protectedSession) {
+    service = 0;
+    protectedSession = 0;
+    switch (kind) {
+    case QVLOG_SESSION_INTERACTIVE: return;
+    case QVLOG_SESSION_SERVICE: service = 1; return;
+    case QVLOG_SESSION_PROTECTED: protectedSession = 1; return;
+    default: break;
+    }
+    const Version::Record& v = Version::Current();
+    if (v.error != 0 || v.platformId != VER_PLATFORM_WIN32_NT) return;
+    if (v.major >= 6) {
+        DWORD error = 0;
+        DWORD session = Process::GetCurrentSessionId(&error);
+        service = (error == 0 && session == 0) ? 1 : 0;
+        protectedSession = Process::IsLowIntegrity() ? 1 : 0;
+    } else if (v.major >= 5) {
+        service = Process::IsLocalSystem() ? 1 : 0;
+    }
+}
+
+std::unique_ptr<Storage::Base> MakeStorage(DWORD kind) {
+    switch (kind) {
+    case QVSTORAGE_REGISTRY:
+    case QVSTORAGE_REGISTRY_ALT:
+        return std::make_unique<Storage::Registry>(Process::IsWow64ModeProcess() ? QVREG_VIEW_64
+                                                                              : QVREG_VIEW_DEFAULT);
+    case QVSTORAGE_INI_FILE:
+        return std::make_unique<Storage::IniFile>();
+    default:
+        return nullptr;
+    }
+}
+
+} // namespace
+
+DebugLog& DebugLog::Instance() {
+    static DebugLog s_log;
+    return s_log;
+}
+
+DebugLog::DebugLog() {
+    Synchronize::AutoLock lock(m_stateLock);
+    m_initialized = false;
+    m_enabled = false;
+    m_mask = 0;
+}
+
+// At process exit only the library is let go; the session stays open.
+DebugLog::~DebugLog() = default;
+
+void DebugLog::ReadConfiguration(const Storage::Key& location, bool& enabled, DWORD& mask) {
+    // Registry reads throw on the first missing value, INI reads take these
+    // defaults; either way what was read before stays.
+    std::unique_ptr<Storage::Base> storage = MakeStorage(location.GetKind());
+    const wchar_t* subkey = m_config.serviceSession     ? QV_DEBUGLOG_SERVICE
+                            : m_config.protectedSession ? QV_DEBUGLOG_PROTECTED
+                                                        : QV_DEBUGLOG_INTERACTIVE;
+    try {
+        storage->OpenForRead(location, subkey);
+        enabled = storage->ReadDword(QV_VALUE_LOG_ENABLE, 1) != 0;
+        mask = storage->ReadDword(QV_VALUE_LOG_LEVEL, DEFAULT_MASK);
+        m_config.logProcess = storage->ReadDword(QV_VALUE_LOG_PROCESS, 0);
+        m_config.logUnitType = storage->ReadDword(QV_VALUE_LOG_UNIT_TYPE, 0);
+        CopyField(m_config.logFolder, storage->ReadString(QV_VALUE_LOG_FOLDER, L""));
+        CopyField(m_config.logPrefix, storage->ReadString(QV_VALUE_LOG_PREFIX, L"NORDAL"));
+        CopyField(m_config.logFile, storage->ReadString(QV_VALUE_LOG_FILE, L""));
+        CopyField(m_config.logExtension, storage->ReadString(QV_VALUE_LOG_EXTENSION, L"log"));
+        m_config.robust = storage->ReadDword(QV_VALUE_LOG_ROBUST, 0) != 0;
+        m_config.debugger = storage->ReadDword(QV_VALUE_LOG_DEBUGGER, 0) != 0;
+    } catch (Storage::Exception* e) {
+        delete e;
+    }
+    try {
+        storage->Close(false);
+    } catch (Storage::Exception* e) {
+        delete e;
+    }
+}
+
+bool DebugLog::Initialize(const std::wstring& moduleName, const Storage::Key& location,
+                          const std::wstring& libraryFolder, DWORD sessionKind) {
+    Synchronize::AutoLock libraryLock(m_libraryLock);
+    m_moduleName = moduleName;
+    m_sessionKind = sessionKind > QVLOG_SESSION_PROTECTED ? QVLOG_SESSION_DETECT : sessionKind;
+
+    m_config = QvDbgConfig();
+    ::GetLocalTime(&m_config.localTime);
+    DetectSession(m_sessionKind, m_config.serviceSession, m_config.protectedSession);
+    CopyField(m_config.moduleName, m_moduleName);
+
+    DWORD kind = location.GetKind();
+    if (kind != QVSTORAGE_REGISTRY && kind != QVSTORAGE_REGISTRY_ALT && kind != QVSTORAGE_INI_FILE)
+        return false;
+    bool enabled = false;
+    DWORD mask = DEFAULT_MASK;
+    ReadConfiguration(location, enabled, mask);
+
+    bool initialized;
+    {
+        Synchronize::AutoLock stateLock(m_stateLock);
+        if (!enabled) m_initialized = true;
+        m_enabled = enabled;
+        m_mask = mask;
+        initialized = m_initialized;
+    }
+
+    if (!initialized && enabled) {
+        if (!m_library.LoadFrom(libraryFolder)) {
+            m_library.Unload();
+            m_library.BindEntryPoints(false, nullptr);
+            return false;
+        }
+        DWORD session = 0;
+        if (m_library.Initialize(&session, &m_config) != 0 || session == 0) {
+            m_library.Unload();
+            m_library.BindEntryPoints(false, nullptr);
+            return false;
+        }
+        m_session = session;
+    }
+
+    Synchronize::AutoLock stateLock(m_stateLock);
+    m_initialized = true;
+    return true;
+}
+
+bool DebugLog::Uninitialize() {
+    Synchronize::AutoLock libraryLock(m_libraryLock);
+    {
+        Synchronize::AutoLock stateLock(m_stateLock);
+        if (!m_initialized) return false;
+    }
+    if (m_library.IsBound()) {
+        m_library.Uninitialize(m_session);
+        m_session = 0;
+        m_library.Unload();
+        m_library.BindEntryPoints(false, nullptr);
+    }
+    Synchronize::AutoLock stateLock(m_stateLock);
+    m_initialized = false;
+    m_enabled = false;
+    m_mask = 0;
+    return true;
+}
+
+// Reads the gate under the state lock. Returns true when the message is to be
+// written; otherwise result holds what the call answers.
+bool DebugLog::IsWanted(DWORD level, bool& result) {
+    Synchronize::AutoLock lock(m_stateLock);
+    if (!m_initialized) { result = false; return false; }
+    if (!m_enabled) { result = true; return false; }
+    if ((m_mask & level) == 0) { result = false; return false; }
+    return true;
+}
+
+std::wstring DebugLog::FormatLine(const SYSTEMTIME& t, const char* file, int line, DWORD level,
+                                  const std::wstring& message) const {
+    std::wstring text = Format(L"%02d/%02d/%04d %02d:%02d:%02d.%03d", t.wDay, t.wMonth, t.wYear,
+                               t.wHour, t.wMinute, t.wSecond, t.wMilliseconds);
+    text += Format(L" %04x:%04x %3s <%s> ", ::GetCurrentProcessId(), ::GetCurrentThreadId(),
+                   Marker(level), m_moduleName.c_str());
+    text += message;
+    text += Format(L" - %s(%lu)\r\n", SourceFileName(file).c_str(),
+                   static_cast<unsigned long>(line));
+    return text;
+}
+
+bool DebugLog::Trace(const char* file, int line, DWORD level, const wchar_t* format, ...) {
+    bool result = false;
+    if (!IsWanted(level, result)) return result;
+
+    std::wstring message;
+    try {
+        va_list args;
+        va_start(args, format);
+        try {
+            message = FormatMessageText(format ? format : L"", args);
+        } catch (...) {
+            va_end(args);
+            throw;
+        }
+        va_end(args);
+    } catch (const std::bad_alloc&) {
+        message.clear();   // written with an empty message
+    } catch (String::Exception* e) {
+        delete e;
+        message.clear();
+    } catch (...) {
+        return false;
+    }
+
+    SYSTEMTIME now;
+    ::GetLocalTime(&now);
+    std::wstring text = FormatLine(now, file, line, level, message);
+
+    Synchronize::AutoLock libraryLock(m_libraryLock);
+    if (!m_library.Trace) return false;
+    return m_library.Trace(m_session, &now, text.c_str()) == 0;
+}
+
+bool DebugLog::DumpMemory(const char* file, int line, DWORD level, const void* data, DWORD size) {
+    Synchronize::AutoLock libraryLock(m_libraryLock);
+    bool result = false;
+    if (!IsWanted(level, result)) return result;
+
+    std::wstring message = L">>> dump memory";
+    if (size > DUMP_LIMIT) {
+        message += Format(L"??? size too big, dump %d bytes only!", DUMP_LIMIT);
+        size = DUMP_LIMIT;
+    }
+    SYSTEMTIME now;
+    ::GetLocalTime(&now);
+    std::wstring text = FormatLine(now, file, line, level, message);
+
+    // Every row has 16 positions; a size that is a multiple of 16 (or 0) ends
+    // with a row of blanks.
+    const BYTE* bytes = static_cast<const BYTE*>(data);
+    if (!bytes) size = 0;
+    const DWORD positions = (size / DUMP_ROW + 1) * DUMP_ROW;
+    for (DWORD i = 0; i < positions; ++i) {
+        text += i < size ? Format(L" %02x", bytes[i]) : std::wstring(L"   ");
+        if ((i + 1) % DUMP_ROW == 0) {
+            text += L"   ";
+            for (DWORD j = i + 1 - DUMP_ROW; j <= i; ++j) {
+                if (j >= size) text += L' ';
+                else text += std::iswprint(bytes[j]) ? static_cast<wchar_t>(bytes[j]) : L'.';
+            }
+            text += L"\r\n";
+        }
+    }
+
+    if (!m_library.Trace) return false;
+    return m_library.Trace(m_session, &now, text.c_str()) == 0;
+}
+
+} // namespace QvCommon

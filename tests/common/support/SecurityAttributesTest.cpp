@@ -1,0 +1,136 @@
+#include <gtest/gtest.h>
+
+#include "SecurityAttributes.h"
+#include "Version.h"
+
+#include <vector>
+
+using QvCommon::AccessControl::SecurityAttributes;
+
+namespace {
+
+struct Entry {
+    WELL_KNOWN_SID_TYPE group;
+    DWORD mask;
+};
+
+// Reads the allowed entries of the record's access list back, in order.
+std::vector<Entry> AllowedEntries(SecurityAttributes& attributes) {
+    std::vector<Entry> entries;
+    BOOL present = FALSE, defaulted = FALSE;
+    PACL dacl = nullptr;
+    EXPECT_TRUE(::GetSecurityDescriptorDacl(attributes.lpSecurityDescriptor, &present, &dacl,
+                                            &defaulted));
+    if (!present || !dacl) return entries;
+    const WELL_KNOWN_SID_TYPE candidates[] = {
+        WinBuiltinAdministratorsSid, WinBuiltinPowerUsersSid, WinLocalSystemSid,
+        WinAuthenticatedUserSid, WinBuiltinUsersSid, WinInteractiveSid, WinCreatorOwnerSid};
+    for (DWORD i = 0; i < dacl->AceCount; ++i) {
+        void* raw = nullptr;
+        EXPECT_TRUE(::GetAce(dacl, i, &raw));
+        auto* ace = static_cast<ACCESS_ALLOWED_ACE*>(raw);
+        EXPECT_EQ(ACCESS_ALLOWED_ACE_TYPE, ace->Header.AceType);
+        Entry entry = {WinNullSid, ace->Mask};
+        for (WELL_KNOWN_SID_TYPE group : candidates)
+            if (::IsWellKnownSid(&ace->SidStart, group)) entry.group = group;
+        entries.push_back(entry);
+    }
+    return entries;
+}
+
+// The label RID of the record's system access list, or 0 when it has none.
+DWORD LabelRid(SecurityAttributes& attributes) {
+    BOOL present = FALSE, defaulted = FALSE;
+    PACL sacl = nullptr;
+    if (!::GetSecurityDescriptorSacl(attributes.lpSecurityDescriptor, &present, &sacl, &defaulted) ||
+        !present || !sacl || sacl->AceCount == 0)
+        return 0;
+    void* raw = nullptr;
+    EXPECT_TRUE(::GetAce(sacl, 0, &raw));
+    auto* ace = static_cast<SYSTEM_MANDATORY_LABEL_ACE*>(raw);
+    EXPECT_EQ(SYSTEM_MANDATORY_LABEL_ACE_TYPE, ace->Header.AceType);
+    PSID sid = &ace->SidStart;
+    return *::GetSidSubAuthority(sid, *::GetSidSubAuthorityCount(sid) - 1);
+}
+
+std::vector<Entry> Expected(DWORD admins, DWORD power, DWORD system, DWORD users, DWORD owner) {
+    return {{WinBuiltinAdministratorsSid, admins}, {WinBuiltinPowerUsersSid, power},
+            {WinLocalSystemSid, system},           {WinAuthenticatedUserSid, users},
+            {WinBuiltinUsersSid, users},           {WinInteractiveSid, users},
+            {WinCreatorOwnerSid, owner}};
+}
+
+struct DescriptorCase {
+    DWORD kind;
+    DWORD integrity;
+    std::vector<Entry> entries;
+    DWORD labelRid;
+};
+
+} // namespace
+
+TEST(SecurityAttributes, DescriptorsCarryTheAccessTableAndLabel) {
+    const DescriptorCase cases[] = {
+        {QVSEC_KIND_PROCESS, QVSEC_INTEGRITY_NONE,
+         Expected(0x100FFB, 0x100E92, 0x100FFB, 0x101410, 0x1F0FFF), 0},
+        {QVSEC_KIND_EVENT, QVSEC_INTEGRITY_LOW,
+         Expected(0x1F0003, 0x1F0003, 0x1F0003, 0x1F0003, 0x1F0003), SECURITY_MANDATORY_LOW_RID},
+        {QVSEC_KIND_REGISTRY_KEY, QVSEC_INTEGRITY_MEDIUM,
+         Expected(0x1003F, 0x3F, 0x1003F, 0x20009, 0xF003F), SECURITY_MANDATORY_MEDIUM_RID},
+        {QVSEC_KIND_MUTEX, QVSEC_INTEGRITY_HIGH,
+         Expected(0x1F0001, 0x1F0001, 0x1F0001, 0x1F0001, 0x1F0001), SECURITY_MANDATORY_HIGH_RID},
+        {QVSEC_KIND_2, QVSEC_INTEGRITY_NONE, Expected(0x101F7, 0x18D, 0x1F5, 0x185, 0xF01FF), 0},
+    };
+    for (const DescriptorCase& c : cases) {
+        SCOPED_TRACE(testing::Message() << "kind " << c.kind << " integrity " << c.integrity);
+        SecurityAttributes attributes(c.kind, c.integrity, true);
+        ASSERT_EQ(sizeof(SECURITY_ATTRIBUTES), attributes.nLength);
+        ASSERT_NE(nullptr, attributes.lpSecurityDescriptor);
+        EXPECT_TRUE(attributes.bInheritHandle);
+        EXPECT_TRUE(::IsValidSecurityDescriptor(attributes.lpSecurityDescriptor));
+        std::vector<Entry> entries = AllowedEntries(attributes);
+        ASSERT_EQ(c.entries.size(), entries.size());
+        for (size_t i = 0; i < entries.size(); ++i) {
+            EXPECT_EQ(c.entries[i].group, entries[i].group) << "entry " << i;
+            EXPECT_EQ(c.entries[i].mask, entries[i].mask) << "entry " << i;
+        }
+        EXPECT_EQ(c.labelRid, LabelRid(attributes));
+    }
+}
+
+TEST(SecurityAttributes, KindsWithoutRowGiveEmptyRecord) {
+    const DWORD kinds[] = {3, 7, 8, 13, QVSEC_KIND_DEFAULT};
+    for (DWORD kind : kinds) {
+        SCOPED_TRACE(kind);
+        SecurityAttributes attributes(kind, QVSEC_INTEGRITY_LOW, true);
+        EXPECT_EQ(0u, attributes.nLength);
+        EXPECT_EQ(nullptr, attributes.lpSecurityDescriptor);
+        EXPECT_FALSE(attributes.bInheritHandle);
+        EXPECT_EQ(nullptr, attributes.Get());
+    }
+    SecurityAttributes empty;
+    EXPECT_EQ(QVSEC_KIND_DEFAULT, empty.GetKind());
+    EXPECT_EQ(0u, empty.nLength);
+}
+
+TEST(SecurityAttributes, NoLabelBeforeVista) {
+    QvCommon::Version::OverrideForTest({0, VER_PLATFORM_WIN32_NT, 5, 1});
+    SecurityAttributes attributes(QVSEC_KIND_EVENT, QVSEC_INTEGRITY_LOW, false);
+    QvCommon::Version::RestoreForTest();
+    ASSERT_TRUE(attributes.IsBuilt());
+    EXPECT_EQ(7u, AllowedEntries(attributes).size());
+    EXPECT_EQ(0u, LabelRid(attributes));
+}
+
+// The descriptor is usable by the system: a named event made with it can be
+// opened again and its label read back by the object manager.
+TEST(SecurityAttributes, NamedObjectTakesTheDescriptor) {
+    SecurityAttributes attributes(QVSEC_KIND_EVENT, QVSEC_INTEGRITY_NONE, false);
+    std::wstring name = L"Local\\KelSecurityTest_" + std::to_wstring(::GetCurrentProcessId());
+    HANDLE event = ::CreateEventW(attributes.Get(), TRUE, FALSE, name.c_str());
+    ASSERT_NE(nullptr, event);
+    HANDLE again = ::OpenEventW(EVENT_MODIFY_STATE | SYNCHRONIZE, FALSE, name.c_str());
+    EXPECT_NE(nullptr, again);
+    if (again) ::CloseHandle(again);
+    ::CloseHandle(event);
+}
