@@ -8,7 +8,7 @@ set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${KEL_BIN_DIR})
 set(CMAKE_LIBRARY_OUTPUT_DIRECTORY ${KEL_BIN_DIR})
 set(CMAKE_ARCHIVE_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/lib)
 
-add_compile_options(-Wall -Wextra)
+add_compile_options(-Wall -Wextra -Werror)
 add_compile_definitions(UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX
                         _WIN32_WINNT=0x0601 WINVER=0x0601)
 
@@ -31,13 +31,29 @@ endif()
 add_library(kel_json INTERFACE)
 target_include_directories(kel_json SYSTEM INTERFACE ${KEL_DEPS_DIR})
 
-# kel_add_tests(<target> LABELS <label>...): discovers the GoogleTest cases of a
-# test program; each case runs under Wine from the binary folder.
+# kel_add_tests(<target> LABELS <label> [TIMEOUT s] [PROPERTIES ...]):
+# discovers the GoogleTest cases of a test program; each case is a test of its
+# own and runs under Wine from the binary folder.
 function(kel_add_tests target)
-  cmake_parse_arguments(ARG "" "" "LABELS;PROPERTIES" ${ARGN})
+  cmake_parse_arguments(ARG "" "LABELS;TIMEOUT" "PROPERTIES" ${ARGN})
+  if(NOT ARG_TIMEOUT)
+    set(ARG_TIMEOUT 120)
+  endif()
   gtest_discover_tests(${target}
     WORKING_DIRECTORY ${KEL_BIN_DIR}
     DISCOVERY_TIMEOUT 120
     DISCOVERY_MODE PRE_TEST
-    PROPERTIES LABELS "${ARG_LABELS}" TIMEOUT 120 ${ARG_PROPERTIES})
+    PROPERTIES LABELS ${ARG_LABELS} TIMEOUT ${ARG_TIMEOUT} ${ARG_PROPERTIES})
+endfunction()
+
+# kel_add_test_program(<target> LABELS <label>... [TIMEOUT s]): runs a whole
+# test program as one test; for programs whose tests carry several labels,
+# which discovered tests cannot.
+function(kel_add_test_program target)
+  cmake_parse_arguments(ARG "" "TIMEOUT" "LABELS" ${ARGN})
+  if(NOT ARG_TIMEOUT)
+    set(ARG_TIMEOUT 120)
+  endif()
+  add_test(NAME ${target} COMMAND ${target} WORKING_DIRECTORY ${KEL_BIN_DIR})
+  set_tests_properties(${target} PROPERTIES LABELS "${ARG_LABELS}" TIMEOUT ${ARG_TIMEOUT})
 endfunction()

@@ -13,7 +13,7 @@ export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
 # wait for a pipe that never closes.
 kel_wine_session_start() {
   "$KEL_ROOT/scripts/wineprefix.sh"
-  wineserver -p
+  wineserver -p 2>/dev/null || true   # already running is fine
   wine cmd /c exit </dev/null >/dev/null 2>&1 || true
 }
 

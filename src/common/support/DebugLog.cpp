@@ -2,13 +2,13 @@
 #include "Process.h"
 #include "ProductKeys.h"
 #include "QvLog.h"
-#include "Version.h"
 
 #include <cstdarg>
 #include <cstdio>
 #include <cwchar>
 #include <cwctype>
 #include <memory>
+#include <new>
 #include <vector>
 
 namespace QvCommon {
@@ -84,27 +84,25 @@ void DetectSession(DWORD kind, BYTE& service, BYTE& protectedSession) {
     case QVLOG_SESSION_PROTECTED: protectedSession = 1; return;
     default: break;
     }
-    const Version::Record& v = Version::Current();
-    if (v.error != 0 || v.platformId != VER_PLATFORM_WIN32_NT) return;
-    if (v.major >= 6) {
-        DWORD error = 0;
-        DWORD session = Process::GetCurrentSessionId(&error);
-        service = (error == 0 && session == 0) ? 1 : 0;
-        protectedSession = Process::IsLowIntegrity() ? 1 : 0;
-    } else if (v.major >= 5) {
-        service = Process::IsLocalSystem() ? 1 : 0;
-    }
+    Process::SessionKind detected = Process::DetectSessionKind();
+    service = detected.service ? 1 : 0;
+    protectedSession = detected.protectedSession ? 1 : 0;
 }
 
+// Null for an unknown kind, or when the object cannot be allocated.
 std::unique_ptr<Storage::Base> MakeStorage(DWORD kind) {
-    switch (kind) {
-    case QVSTORAGE_REGISTRY:
-    case QVSTORAGE_REGISTRY_ALT:
-        return std::make_unique<Storage::Registry>(Process::IsWow64ModeProcess() ? QVREG_VIEW_64
-                                                                              : QVREG_VIEW_DEFAULT);
-    case QVSTORAGE_INI_FILE:
-        return std::make_unique<Storage::IniFile>();
-    default:
+    try {
+        switch (kind) {
+        case QVSTORAGE_REGISTRY:
+        case QVSTORAGE_REGISTRY_ALT:
+            return std::make_unique<Storage::Registry>(
+                Process::IsWow64ModeProcess() ? QVREG_VIEW_64 : QVREG_VIEW_DEFAULT);
+        case QVSTORAGE_INI_FILE:
+            return std::make_unique<Storage::IniFile>();
+        default:
+            return nullptr;
+        }
+    } catch (const std::bad_alloc&) {
         return nullptr;
     }
 }
@@ -126,10 +124,11 @@ DebugLog::DebugLog() {
 // At process exit only the library is let go; the session stays open.
 DebugLog::~DebugLog() = default;
 
-void DebugLog::ReadConfiguration(const Storage::Key& location, bool& enabled, DWORD& mask) {
+bool DebugLog::ReadConfiguration(const Storage::Key& location, bool& enabled, DWORD& mask) {
     // Registry reads throw on the first missing value, INI reads take these
     // defaults; either way what was read before stays.
     std::unique_ptr<Storage::Base> storage = MakeStorage(location.GetKind());
+    if (!storage) return false;
     const wchar_t* subkey = m_config.serviceSession     ? QV_DEBUGLOG_SERVICE
                             : m_config.protectedSession ? QV_DEBUGLOG_PROTECTED
                                                         : QV_DEBUGLOG_INTERACTIVE;
@@ -147,12 +146,15 @@ void DebugLog::ReadConfiguration(const Storage::Key& location, bool& enabled, DW
         m_config.debugger = storage->ReadDword(QV_VALUE_LOG_DEBUGGER, 0) != 0;
     } catch (Storage::Exception* e) {
         delete e;
+    } catch (const std::bad_alloc&) {
+        // Ends the reading like a storage error: the log starts all the same.
     }
     try {
         storage->Close(false);
     } catch (Storage::Exception* e) {
         delete e;
     }
+    return true;
 }
 
 bool DebugLog::Initialize(const std::wstring& moduleName, const Storage::Key& location,
@@ -171,7 +173,7 @@ bool DebugLog::Initialize(const std::wstring& moduleName, const Storage::Key& lo
         return false;
     bool enabled = false;
     DWORD mask = DEFAULT_MASK;
-    ReadConfiguration(location, enabled, mask);
+    if (!ReadConfiguration(location, enabled, mask)) return false;
 
     bool initialized;
     {

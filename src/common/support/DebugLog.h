@@ -38,7 +38,8 @@ private:
     bool IsWanted(DWORD level, bool& result);
     std::wstring FormatLine(const SYSTEMTIME& time, const char* file, int line, DWORD level,
                             const std::wstring& message) const;
-    void ReadConfiguration(const Storage::Key& location, bool& enabled, DWORD& mask);
+    // False when no storage object could be made for the location.
+    bool ReadConfiguration(const Storage::Key& location, bool& enabled, DWORD& mask);
 
     bool m_initialized = false;
     bool m_enabled = false;

@@ -50,9 +50,9 @@ bool QvDbg::BindEntryPoints(bool bind, DWORD* error) {
         }
         return entry;
     };
-    Initialize = reinterpret_cast<PFN_QvDbgInitialize>(resolve(QVDBG_ENTRY_INITIALIZE));
-    Uninitialize = reinterpret_cast<PFN_QvDbgUninitialize>(resolve(QVDBG_ENTRY_UNINITIALIZE));
-    Trace = reinterpret_cast<PFN_QvDbgTrace>(resolve(QVDBG_ENTRY_TRACE));
+    Initialize = EntryPointCast<PFN_QvDbgInitialize>(resolve(QVDBG_ENTRY_INITIALIZE));
+    Uninitialize = EntryPointCast<PFN_QvDbgUninitialize>(resolve(QVDBG_ENTRY_UNINITIALIZE));
+    Trace = EntryPointCast<PFN_QvDbgTrace>(resolve(QVDBG_ENTRY_TRACE));
     m_bound = ok;
     return ok;
 }

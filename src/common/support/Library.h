@@ -12,6 +12,12 @@ constexpr DWORD QVLIB_ERROR_NOT_LOADED = ERROR_INVALID_HANDLE;    // 6
 namespace QvCommon {
 namespace Library {
 
+// An entry point found by GetProcAddress, as the function type it really has.
+template <typename Fn>
+Fn EntryPointCast(FARPROC entry) {
+    return reinterpret_cast<Fn>(reinterpret_cast<void*>(entry));
+}
+
 // Owns one module handle.
 class Base {
 public:

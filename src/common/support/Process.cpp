@@ -1,4 +1,5 @@
 #include "Process.h"
+#include "Library.h"
 #include "QvHandle.h"
 #include "Version.h"
 
@@ -33,7 +34,7 @@ public:
         m_entry = ::GetProcAddress(m_module.get(), entry);
         if (!m_entry) m_error = ERROR_WORD_NO_ENTRY;
     }
-    template <typename Fn> Fn As() const { return reinterpret_cast<Fn>(m_entry); }
+    template <typename Fn> Fn As() const { return Library::EntryPointCast<Fn>(m_entry); }
     bool Ok() const { return m_entry != nullptr; }
     DWORD Error() const { return m_error; }
 private:
@@ -111,6 +112,21 @@ bool IsLowIntegrity() {
     PSID sid = reinterpret_cast<TOKEN_MANDATORY_LABEL*>(buffer.data())->Label.Sid;
     DWORD rid = *::GetSidSubAuthority(sid, *::GetSidSubAuthorityCount(sid) - 1);
     return rid == LOW_INTEGRITY_RID;
+}
+
+SessionKind DetectSessionKind() {
+    SessionKind kind;
+    const Version::Record& v = Version::Current();
+    if (v.error != 0 || v.platformId != VER_PLATFORM_WIN32_NT) return kind;
+    if (v.major >= 6) {
+        DWORD error = 0;
+        DWORD session = GetCurrentSessionId(&error);
+        kind.service = error == 0 && session == 0;
+        kind.protectedSession = IsLowIntegrity();
+    } else if (v.major >= 5) {
+        kind.service = IsLocalSystem();
+    }
+    return kind;
 }
 
 bool RegisterSessionNotification(HWND window, DWORD flags, DWORD* error) {

@@ -22,6 +22,16 @@ bool IsLocalSystem(HANDLE token = nullptr, DWORD* error = nullptr);
 // True when the process token's integrity level is low (RID 0x1000).
 bool IsLowIntegrity();
 
+// The kind of session the process runs in, as the debug log and the dump
+// folder tell them apart: service in session 0 (NT 6 and later) or as
+// LocalSystem (NT 5); protected at low integrity (NT 6 and later). Both can be
+// set; service then wins. Neither is set when the version query failed.
+struct SessionKind {
+    bool service = false;
+    bool protectedSession = false;
+};
+SessionKind DetectSessionKind();
+
 bool RegisterSessionNotification(HWND window, DWORD flags, DWORD* error = nullptr);
 bool UnregisterSessionNotification(HWND window, DWORD* error = nullptr);
 

@@ -13,6 +13,21 @@ void Check(LSTATUS status, DWORD line) {
     if (status != ERROR_SUCCESS) Raise(static_cast<DWORD>(status), line);
 }
 
+// The defaulting reads: a storage exception becomes the default and its code
+// goes to the optional error word.
+template <typename T, typename Read>
+T OrDefault(Read read, const T& defaultValue, DWORD* error) {
+    try {
+        T value = read();
+        if (error) *error = 0;
+        return value;
+    } catch (Exception* e) {
+        if (error) *error = e->GetCode();
+        delete e;
+        return defaultValue;
+    }
+}
+
 REGSAM ViewFlags(DWORD view) {
     switch (view) {
     case QVREG_VIEW_32: return KEY_WOW64_32KEY;
@@ -93,16 +108,14 @@ void Registry::Flush() {
 
 bool Registry::ReadBinaryOr(const std::wstring& name, std::vector<BYTE>& data,
                             const std::vector<BYTE>& defaultValue, DWORD* error) {
-    try {
-        ReadBinary(name, data);
-        if (error) *error = 0;
-        return true;
-    } catch (Exception* e) {
-        if (error) *error = e->GetCode();
-        delete e;
-        data = defaultValue;
-        return false;
-    }
+    DWORD code = 0;
+    data = OrDefault([&] {
+        std::vector<BYTE> read;
+        ReadBinary(name, read);
+        return read;
+    }, defaultValue, &code);
+    if (error) *error = code;
+    return code == 0;
 }
 
 bool Registry::ReadBinary(const std::wstring& name, std::vector<BYTE>& data) {
@@ -113,7 +126,9 @@ bool Registry::ReadBinary(const std::wstring& name, std::vector<BYTE>& data) {
     if (type != REG_BINARY) Raise(QVSTORAGE_ERROR_WRONG_TYPE, __LINE__);
     std::vector<BYTE> buffer(size);
     DWORD second = size;
-    Check(::RegQueryValueExW(m_key, name.c_str(), nullptr, &type, buffer.data(), &second), __LINE__);
+    LSTATUS status = ::RegQueryValueExW(m_key, name.c_str(), nullptr, &type, buffer.data(), &second);
+    if (status == ERROR_MORE_DATA) Raise(QVSTORAGE_ERROR_WRONG_TYPE, __LINE__);
+    Check(status, __LINE__);
     if (type != REG_BINARY || second != size) Raise(QVSTORAGE_ERROR_WRONG_TYPE, __LINE__);
     data.swap(buffer);
     return true;
@@ -121,15 +136,7 @@ bool Registry::ReadBinary(const std::wstring& name, std::vector<BYTE>& data) {
 
 std::wstring Registry::ReadStringOr(const std::wstring& name, const std::wstring& defaultValue,
                                     DWORD* error) {
-    try {
-        std::wstring value = ReadString(name, defaultValue);
-        if (error) *error = 0;
-        return value;
-    } catch (Exception* e) {
-        if (error) *error = e->GetCode();
-        delete e;
-        return defaultValue;
-    }
+    return OrDefault([&] { return ReadString(name, defaultValue); }, defaultValue, error);
 }
 
 // REG_SZ, REG_EXPAND_SZ (not expanded) and REG_MULTI_SZ (whole, with its inner
@@ -148,12 +155,19 @@ std::wstring Registry::ReadString(const std::wstring& name, const std::wstring&)
         Raise(QVSTORAGE_ERROR_NO_BUFFER, __LINE__);
     }
     DWORD second = size;
-    Check(::RegQueryValueExW(m_key, name.c_str(), nullptr, &type, buffer.data(), &second), __LINE__);
-    if (second != size) Raise(QVSTORAGE_ERROR_WRONG_TYPE, __LINE__);
+    LSTATUS status = ::RegQueryValueExW(m_key, name.c_str(), nullptr, &type, buffer.data(), &second);
+    // A value that grew between the two queries is as unusable as one that shrank.
+    if (status == ERROR_MORE_DATA || (status == ERROR_SUCCESS && second != size))
+        Raise(QVSTORAGE_ERROR_WRONG_TYPE, __LINE__);
+    Check(status, __LINE__);
     std::wstring value(reinterpret_cast<const wchar_t*>(buffer.data()), size / sizeof(wchar_t));
     // The stored text normally carries its terminator; the string does not.
     if (!value.empty() && value.back() == L'\0') value.pop_back();
     return value;
+}
+
+DWORD Registry::ReadDwordOr(const std::wstring& name, DWORD defaultValue, DWORD* error) {
+    return OrDefault([&] { return ReadDword(name); }, defaultValue, error);
 }
 
 DWORD Registry::ReadDword(const std::wstring& name, DWORD) {

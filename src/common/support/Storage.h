@@ -103,6 +103,7 @@ public:
     std::wstring ReadStringOr(const std::wstring& name, const std::wstring& defaultValue,
                               DWORD* error) override;
     std::wstring ReadString(const std::wstring& name, const std::wstring& defaultValue) override;
+    DWORD ReadDwordOr(const std::wstring& name, DWORD defaultValue, DWORD* error) override;
     DWORD ReadDword(const std::wstring& name, DWORD defaultValue = 0) override;
     bool WriteBinary(const std::wstring& name, const std::vector<BYTE>& data) override;
     void WriteString(const std::wstring& name, const std::wstring& value) override;

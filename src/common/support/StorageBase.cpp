@@ -1,4 +1,5 @@
 #include "Storage.h"
+#include "QvHandle.h"
 
 namespace QvCommon {
 namespace Storage {
@@ -30,12 +31,11 @@ bool IsExisted(const std::wstring& path, DWORD* error) {
         return false;
     }
     WIN32_FIND_DATAW data;
-    HANDLE found = ::FindFirstFileW(path.c_str(), &data);
-    if (found == INVALID_HANDLE_VALUE) {
+    UniqueFind found(::FindFirstFileW(path.c_str(), &data));
+    if (!found) {
         if (error) *error = ::GetLastError();
         return false;
     }
-    ::FindClose(found);
     if (error) *error = 0;
     return true;
 }

@@ -1,0 +1,29 @@
+/* Stand-ins for QvDbg32.dll that the debug log must refuse, built twice:
+ * QVDBG_BROKEN_NO_TRACE lacks the trace entry point; QVDBG_BROKEN_ZERO_HANDLE
+ * has all three but opens sessions with the handle 0. */
+#include <windows.h>
+
+__declspec(dllexport) DWORD WINAPI QvDbgInitialize(DWORD* handle, const void* config) {
+    (void)config;
+    *handle = 0;
+#ifdef QVDBG_BROKEN_ZERO_HANDLE
+    return 0;
+#else
+    *handle = 1;
+    return 0;
+#endif
+}
+
+__declspec(dllexport) DWORD WINAPI QvDbgUninitialize(DWORD handle) {
+    (void)handle;
+    return 0;
+}
+
+#ifndef QVDBG_BROKEN_NO_TRACE
+__declspec(dllexport) DWORD WINAPI QvDbgTrace(DWORD handle, const SYSTEMTIME* time, const WCHAR* text) {
+    (void)handle;
+    (void)time;
+    (void)text;
+    return 0;
+}
+#endif

@@ -1,0 +1,178 @@
+// What the debug log writes: the line format, the level filter, long messages
+// and memory dumps, read back from the files of the real tracing library.
+#include "DebugLogFixture.h"
+#include "ProductKeys.h"
+
+#include <regex>
+
+using QvCommon::DebugLog;
+using namespace KelTest;
+
+namespace {
+
+ULONGLONG Ticks(const SYSTEMTIME& time) {
+    FILETIME file = {};
+    ::SystemTimeToFileTime(&time, &file);
+    return (static_cast<ULONGLONG>(file.dwHighDateTime) << 32) | file.dwLowDateTime;
+}
+
+SYSTEMTIME TimeOf(const LogLine& line) {
+    SYSTEMTIME time = {};
+    time.wYear = static_cast<WORD>(line.year);
+    time.wMonth = static_cast<WORD>(line.month);
+    time.wDay = static_cast<WORD>(line.day);
+    time.wHour = static_cast<WORD>(line.hour);
+    time.wMinute = static_cast<WORD>(line.minute);
+    time.wSecond = static_cast<WORD>(line.second);
+    time.wMilliseconds = static_cast<WORD>(line.millisecond);
+    return time;
+}
+
+// Text of n code units that shows where it was cut.
+std::wstring Counted(size_t n) {
+    std::wstring text;
+    while (text.size() < n) text += std::to_wstring(text.size()) + L'.';
+    text.resize(n);
+    return text;
+}
+
+} // namespace
+
+TEST_F(DebugLogTest, LineHasTheExactFormat) {
+    Configure(0x111);
+    ASSERT_TRUE(Initialize());
+    SYSTEMTIME before;
+    ::GetLocalTime(&before);
+    const unsigned long line = __LINE__ + 1;
+    EXPECT_TRUE(QVLOG(QVLOG_INFO, L"*****Value %d of %s is 0x%08x", 42, L"wide", 0xBEEFu));
+    SYSTEMTIME after;
+    ::GetLocalTime(&after);
+
+    std::vector<std::wstring> lines = Lines();
+    ASSERT_EQ(1u, lines.size());
+    static const std::wregex exact(
+        LR"(\d{2}/\d{2}/\d{4} \d{2}:\d{2}:\d{2}\.\d{3} [0-9a-f]{4,}:[0-9a-f]{4,} )"
+        LR"(@@@ <DebugLogTest> \*\*\*\*\*Value 42 of wide is 0x0000beef - )"
+        LR"(DebugLogFormatTest\.cpp\(\d+\))");
+    EXPECT_TRUE(std::regex_match(lines[0], exact)) << ::testing::PrintToString(lines[0]);
+
+    LogLine parsed;
+    ASSERT_TRUE(ParseLogLine(lines[0], parsed));
+    EXPECT_EQ(::GetCurrentProcessId(), parsed.processId);
+    EXPECT_EQ(::GetCurrentThreadId(), parsed.threadId);
+    EXPECT_EQ(line, parsed.line);
+    // Day before month; the time is the one of the call.
+    SYSTEMTIME stamped = TimeOf(parsed);
+    EXPECT_LE(Ticks(before), Ticks(stamped));
+    EXPECT_GE(Ticks(after), Ticks(stamped));
+}
+
+TEST_F(DebugLogTest, LevelMaskSelectsTheLines) {
+    const DWORD levels[] = {QVLOG_TRACE, QVLOG_INFO, QVLOG_ERROR, 0x2, 0x11};
+    struct Case {
+        DWORD mask;
+        std::vector<std::wstring> written;   // marker and message, in order
+    } cases[] = {
+        {0x111, {L".w. level 0x1", L"@@@ level 0x10", L"!!! level 0x100", L"??? level 0x11"}},
+        {0x10, {L"@@@ level 0x10", L"??? level 0x11"}},
+        {0x100, {L"!!! level 0x100"}},
+        {0x2, {L"??? level 0x2"}},
+        {0x3, {L".w. level 0x1", L"??? level 0x2", L"??? level 0x11"}},
+        {0, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.mask);
+        const std::wstring folder = InFolder(L"mask" + std::to_wstring(c.mask));
+        Configure(c.mask, {RegistryValue::String(QV_VALUE_LOG_FOLDER, folder)});
+        ASSERT_TRUE(Initialize());
+        for (DWORD level : levels)
+            EXPECT_EQ((c.mask & level) != 0, QVLOG(level, L"level 0x%x", level)) << level;
+        ASSERT_TRUE(DebugLog::Instance().Uninitialize());
+
+        std::vector<std::wstring> written;
+        for (const std::wstring& text : SplitLines(ReadLogs(folder))) {
+            LogLine line;
+            EXPECT_TRUE(ParseLogLine(text, line));
+            written.push_back(line.marker + L" " + line.message);
+        }
+        EXPECT_EQ(c.written, written);
+    }
+}
+
+TEST_F(DebugLogTest, LongMessagesAreWrittenWhole) {
+    Configure(QVLOG_INFO);
+    ASSERT_TRUE(Initialize());
+    // Around each multiple of the formatter's 256-unit steps.
+    const size_t lengths[] = {0, 1, 255, 256, 257, 511, 512, 513, 5000};
+    for (size_t length : lengths) EXPECT_TRUE(QVLOG(QVLOG_INFO, L"%s", Counted(length).c_str()));
+    // Outside ASCII, including a pair of surrogates, longer than one step.
+    std::wstring wide;
+    while (wide.size() < 300) wide += L"Gr\u00fc\u00dfe \u20ac \U0001D11E ";
+    EXPECT_TRUE(QVLOG(QVLOG_INFO, L"%s", wide.c_str()));
+
+    std::vector<LogLine> lines = ParsedLines();
+    ASSERT_EQ(std::size(lengths) + 1, lines.size());
+    for (size_t i = 0; i < std::size(lengths); ++i)
+        EXPECT_EQ(Counted(lengths[i]), lines[i].message) << lengths[i];
+    EXPECT_EQ(wide, lines.back().message);
+
+    // UTF-8 without a byte-order mark.
+    std::vector<std::wstring> files = FileNames(m_folder.Path());
+    ASSERT_EQ(1u, files.size());
+    std::string bytes = ReadBytes(InFolder(files[0]));
+    ASSERT_FALSE(bytes.empty());
+    EXPECT_TRUE(bytes[0] >= '0' && bytes[0] <= '9') << "the file starts with the first line";
+    EXPECT_NE(std::string::npos, bytes.find("Gr\xc3\xbc\xc3\x9f" "e \xe2\x82\xac \xf0\x9d\x84\x9e"));
+}
+
+TEST_F(DebugLogTest, DumpRowsFollowTheirLine) {
+    std::string ascii = "0123456789ABCDEF";
+    const BYTE mixed[] = {0x00, 0x41, 0x7f, 0x0a, 0x20};
+    struct Case {
+        const char* label;
+        const void* data;
+        DWORD size;
+        std::vector<std::wstring> rows;   // after the line that opens the dump
+    } cases[] = {
+        {"16 bytes", ascii.data(), 16,
+         {L" 30 31 32 33 34 35 36 37 38 39 41 42 43 44 45 46   0123456789ABCDEF",
+          std::wstring(16 * 3 + 3 + 16, L' ')}},
+        {"unprintable", mixed, 5,
+         {L" 00 41 7f 0a 20" + std::wstring(11 * 3 + 3, L' ') + L".A.. " + std::wstring(11, L' ')}},
+        {"nothing", nullptr, 0, {std::wstring(16 * 3 + 3 + 16, L' ')}},
+    };
+    Configure(QVLOG_ERROR);
+    ASSERT_TRUE(Initialize());
+    EXPECT_FALSE(QVLOG_DUMP(QVLOG_INFO, ascii.data(), 16)) << "filtered by level";
+    std::vector<std::wstring> expected;
+    for (const Case& c : cases) {
+        EXPECT_TRUE(QVLOG_DUMP(QVLOG_ERROR, c.data, c.size)) << c.label;
+        expected.push_back(L"!!! >>> dump memory");
+        expected.insert(expected.end(), c.rows.begin(), c.rows.end());
+    }
+    std::vector<std::wstring> got;
+    for (const std::wstring& text : Lines()) {
+        LogLine line;
+        got.push_back(ParseLogLine(text, line) ? line.marker + L" " + line.message : text);
+    }
+    EXPECT_EQ(expected, got);
+}
+
+TEST_F(DebugLogTest, BigDumpIsCutAt1800Bytes) {
+    std::string data(2000, '\0');
+    for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(i % 256);
+    Configure(QVLOG_TRACE);
+    ASSERT_TRUE(Initialize());
+    EXPECT_TRUE(QVLOG_DUMP(QVLOG_TRACE, data.data(), static_cast<DWORD>(data.size())));
+
+    std::vector<std::wstring> lines = Lines();
+    ASSERT_EQ(1u + 113u, lines.size());
+    LogLine line;
+    ASSERT_TRUE(ParseLogLine(lines[0], line));
+    EXPECT_EQ(L">>> dump memory??? size too big, dump 1800 bytes only!", line.message);
+    EXPECT_EQ(L" 20 21 22 23 24 25 26 27 28 29 2a 2b 2c 2d 2e 2f    !\"#$%&'()*+,-./", lines[3]);
+    // Byte 1799 is the last: 1792 % 256 = 0, so the last row starts at 00.
+    EXPECT_EQ(L" 00 01 02 03 04 05 06 07" + std::wstring(8 * 3 + 3, L' ') + L"........" +
+                  std::wstring(8, L' '),
+              lines.back());
+}

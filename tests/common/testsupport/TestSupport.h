@@ -1,0 +1,75 @@
+#pragma once
+// Helpers shared by the test programs: unique names, temporary folders and
+// registry keys, child processes, and a debug log captured into a folder of
+// the test's own so that tests can check the log lines the code writes.
+#include <windows.h>
+#include <string>
+#include <vector>
+#include "QvHandle.h"
+
+namespace KelTest {
+
+// A name no other test of this run uses: base plus process id and a counter.
+std::wstring UniqueName(const std::wstring& base);
+
+// A fresh folder under the temp folder, removed with its files at the end.
+class TempFolder {
+public:
+    TempFolder();
+    ~TempFolder();
+    const std::wstring& Path() const { return m_path; }   // ends in "\"
+private:
+    std::wstring m_path;
+};
+
+// HKLM\Software\KelConsoleTests\<unique> in the 64-bit view (the view a
+// 32-bit process under WOW64 reads its settings in), deleted at the end.
+class TestRegistryKey {
+public:
+    TestRegistryKey();
+    ~TestRegistryKey();
+    const std::wstring& Path() const { return m_path; }
+    void SetDword(const std::wstring& subkey, const std::wstring& name, DWORD value);
+    void SetString(const std::wstring& subkey, const std::wstring& name, const std::wstring& value,
+                   DWORD type = REG_SZ);
+private:
+    std::wstring m_path;
+};
+
+// Turns the process's debug log on for the life of the object, writing every
+// level into a temp folder through the real tracing library.
+class CapturedLog {
+public:
+    explicit CapturedLog(DWORD level = 0x111);
+    ~CapturedLog();
+    bool Initialized() const { return m_initialized; }
+    // Everything written so far, UTF-8 as the tracing library stores it.
+    std::string Text() const;
+    bool Contains(const std::string& needle) const { return Text().find(needle) != std::string::npos; }
+    // Waits up to timeoutMs for a text to appear.
+    bool WaitFor(const std::string& needle, DWORD timeoutMs = 5000) const;
+private:
+    TempFolder m_folder;
+    TestRegistryKey m_key;
+    bool m_initialized = false;
+};
+
+// A child process running one of the project's programs from the binary folder.
+class ChildProcess {
+public:
+    ChildProcess(const std::wstring& program, const std::wstring& arguments);
+    ~ChildProcess();   // ends the child if it still runs
+    bool Started() const { return m_process.valid(); }
+    // Exit code, or STILL_ACTIVE when it did not end within the time.
+    DWORD Wait(DWORD timeoutMs);
+    HANDLE Handle() const { return m_process.get(); }
+private:
+    QvCommon::UniqueHandle m_process;
+};
+
+// Waits for a named event (Local namespace) that a child signals when ready.
+bool WaitForNamedEvent(const std::wstring& name, DWORD timeoutMs);
+
+std::string Narrow(const std::wstring& text);
+
+} // namespace KelTest

@@ -1,0 +1,384 @@
+// The tracing library through its three exports, loaded from the binary
+// folder as the agent loads it: sessions, folders, file names, what the files
+// hold, and sharing them with readers and other writers.
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <aclapi.h>
+#include <chrono>
+#include <cwchar>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+#include "LogFiles.h"
+#include "QvDbgConfig.h"
+#include "QvHandle.h"
+#include "TestSupport.h"
+
+using namespace KelTest;
+
+namespace {
+
+constexpr wchar_t LIBRARY_PATH[] = L".\\" QVDBG_LIBRARY_NAME;
+const SYSTEMTIME LAST_DAY_OF_2025 = {2025, 12, 3, 31, 23, 59, 59, 999};
+const SYSTEMTIME FIRST_DAY_OF_2026 = {2026, 1, 4, 1, 0, 0, 0, 0};
+
+template <size_t N>
+void Set(WCHAR (&field)[N], const std::wstring& text) {
+    wcsncpy_s(field, N, text.c_str(), _TRUNCATE);
+}
+
+struct Settings {
+    std::wstring folder;
+    std::wstring prefix;
+    std::wstring file;
+    std::wstring extension;
+    std::wstring module = L"KelConsole";
+    DWORD logProcess = 0;
+};
+
+// The documented name of a file's append lock: "Global\QvDbg32_" and the
+// 64-bit FNV-1a, in lower-case hexadecimal, of the UTF-16 code units (low
+// byte first) of the upper-cased full path. Other writers of the same files
+// depend on it.
+std::wstring AppendLockName(const std::wstring& path) {
+    std::wstring upper(path.size(), L'\0');
+    ::LCMapStringW(LOCALE_INVARIANT, LCMAP_UPPERCASE, path.c_str(), static_cast<int>(path.size()),
+                   &upper[0], static_cast<int>(upper.size()));
+    unsigned long long hash = 0xcbf29ce484222325ULL;
+    for (wchar_t c : upper)
+        for (unsigned byte : {static_cast<unsigned>(c & 0xFF), static_cast<unsigned>(c >> 8)}) {
+            hash ^= byte;
+            hash *= 0x100000001b3ULL;
+        }
+    wchar_t text[17];
+    _snwprintf_s(text, _countof(text), _TRUNCATE, L"%08lx%08lx",
+                 static_cast<unsigned long>(hash >> 32), static_cast<unsigned long>(hash));
+    return L"Global\\QvDbg32_" + std::wstring(text);
+}
+
+// Holds a named mutex on a thread of its own (a mutex belongs to a thread)
+// for the given time.
+class LockHolder {
+public:
+    LockHolder(HANDLE lock, DWORD milliseconds) {
+        QvCommon::UniqueHandle held(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+        HANDLE signal = held.get();
+        m_thread = std::thread([=] {
+            ::WaitForSingleObject(lock, INFINITE);
+            ::SetEvent(signal);
+            ::Sleep(milliseconds);
+            ::ReleaseMutex(lock);
+        });
+        ::WaitForSingleObject(signal, INFINITE);
+    }
+    ~LockHolder() { m_thread.join(); }
+
+private:
+    std::thread m_thread;
+};
+
+long long MillisecondsOf(const std::function<void()>& action) {
+    auto start = std::chrono::steady_clock::now();
+    action();
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                                 start)
+        .count();
+}
+
+QvDbgConfig MakeConfig(const Settings& settings) {
+    QvDbgConfig config = {};
+    Set(config.logFolder, settings.folder);
+    Set(config.logPrefix, settings.prefix);
+    Set(config.logFile, settings.file);
+    Set(config.logExtension, settings.extension);
+    Set(config.moduleName, settings.module);
+    config.logProcess = settings.logProcess;
+    return config;
+}
+
+class QvDbg32Test : public ::testing::Test {
+protected:
+    void SetUp() override {
+        m_module.reset(::LoadLibraryW(LIBRARY_PATH));
+        ASSERT_TRUE(m_module) << ::GetLastError();
+        Bind(m_initialize, QVDBG_ENTRY_INITIALIZE);
+        Bind(m_trace, QVDBG_ENTRY_TRACE);
+        Bind(m_uninitialize, QVDBG_ENTRY_UNINITIALIZE);
+        ASSERT_TRUE(m_initialize && m_trace && m_uninitialize);
+    }
+
+    template <typename Entry>
+    void Bind(Entry& entry, const char* name) {
+        entry = reinterpret_cast<Entry>(
+            reinterpret_cast<void*>(::GetProcAddress(m_module.get(), name)));
+    }
+
+    // A session on the settings; 0 when it could not be opened.
+    DWORD Open(const Settings& settings) {
+        QvDbgConfig config = MakeConfig(settings);
+        DWORD handle = 0;
+        DWORD result = m_initialize(&handle, &config);
+        EXPECT_EQ(0u, result);
+        EXPECT_NE(0u, handle);
+        return handle;
+    }
+
+    std::wstring At(const std::wstring& name) const { return Join(m_folder.Path(), name); }
+
+    Settings SettingsFor(const std::wstring& folder) {
+        Settings settings;
+        settings.folder = folder;
+        return settings;
+    }
+
+    TempFolder m_folder;
+    QvCommon::UniqueModule m_module;
+    PFN_QvDbgInitialize m_initialize = nullptr;
+    PFN_QvDbgTrace m_trace = nullptr;
+    PFN_QvDbgUninitialize m_uninitialize = nullptr;
+};
+
+} // namespace
+
+TEST_F(QvDbg32Test, ArgumentsAndHandlesAreChecked) {
+    QvDbgConfig config = MakeConfig(SettingsFor(m_folder.Path()));
+    DWORD handle = 5;
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), m_initialize(nullptr, &config));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), m_initialize(&handle, nullptr));
+    EXPECT_EQ(0u, handle);
+
+    DWORD first = Open(SettingsFor(m_folder.Path()));
+    DWORD second = Open(SettingsFor(m_folder.Path()));
+    EXPECT_NE(first, second);
+    const SYSTEMTIME& day = LAST_DAY_OF_2025;
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), m_trace(first, nullptr, L"x\r\n"));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), m_trace(first, &day, nullptr));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_HANDLE), m_trace(first + second + 1, &day, L"x\r\n"));
+    EXPECT_EQ(0u, m_uninitialize(first));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_HANDLE), m_uninitialize(first));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_HANDLE), m_trace(first, &day, L"x\r\n"));
+    EXPECT_EQ(0u, m_trace(second, &day, L"still open\r\n"));
+    EXPECT_EQ(0u, m_uninitialize(second));
+    EXPECT_EQ("still open\r\n", ReadBytes(At(L"KelConsole_2025-12-31.log")));
+}
+
+TEST_F(QvDbg32Test, FileNameFollowsTheSettings) {
+    const std::wstring pid = std::to_wstring(::GetCurrentProcessId());
+    struct Case {
+        Settings settings;   // folder left empty here
+        std::wstring expected;
+    } cases[] = {
+        {{L"", L"NORDAL", L"", L"log"}, L"NORDAL_KelConsole_2025-12-31.log"},
+        {{L"", L"NORDAL", L"Agent", L"txt"}, L"NORDAL_Agent_2025-12-31.txt"},
+        {{L"", L"", L"", L""}, L"KelConsole_2025-12-31.log"},
+        {{L"", L"NORDAL", L"", L"..log", L"KelConsole", 1}, L"NORDAL_KelConsole_2025-12-31_pid" + pid + L".log"},
+        {{L"", L"a:b", L"x/y\\z", L"l?g"}, L"a_b_x_y_z_2025-12-31.l_g"},
+        {{L"", L"", L"", L"", L""}, L"QvDbg_2025-12-31.log"},
+    };
+    int index = 0;
+    for (Case& c : cases) {
+        SCOPED_TRACE(::testing::PrintToString(c.expected));
+        c.settings.folder = At(std::to_wstring(index++));
+        DWORD handle = Open(c.settings);
+        EXPECT_EQ(0u, m_trace(handle, &LAST_DAY_OF_2025, L"line\r\n"));
+        EXPECT_EQ(0u, m_uninitialize(handle));
+        EXPECT_EQ(std::vector<std::wstring>{c.expected}, FileNames(c.settings.folder));
+    }
+}
+
+TEST_F(QvDbg32Test, EachDayHasItsFile) {
+    DWORD handle = Open(SettingsFor(m_folder.Path()));
+    EXPECT_EQ(0u, m_trace(handle, &LAST_DAY_OF_2025, L"one\r\n"));
+    EXPECT_EQ(0u, m_trace(handle, &FIRST_DAY_OF_2026, L"two\r\n"));
+    // The time passed decides, not the order of the calls.
+    EXPECT_EQ(0u, m_trace(handle, &LAST_DAY_OF_2025, L"three\r\n"));
+    EXPECT_EQ(0u, m_uninitialize(handle));
+    EXPECT_EQ((std::vector<std::wstring>{L"KelConsole_2025-12-31.log", L"KelConsole_2026-01-01.log"}),
+              FileNames(m_folder.Path()));
+    EXPECT_EQ("one\r\nthree\r\n", ReadBytes(At(L"KelConsole_2025-12-31.log")));
+    EXPECT_EQ("two\r\n", ReadBytes(At(L"KelConsole_2026-01-01.log")));
+}
+
+TEST_F(QvDbg32Test, FolderIsResolvedAndCreatedAtInitialisation) {
+    ASSERT_TRUE(::SetEnvironmentVariableW(L"KEL_QVDBG_TEST_FOLDER", m_folder.Path().c_str()));
+    wchar_t current[MAX_PATH] = {};
+    ::GetCurrentDirectoryW(MAX_PATH, current);
+    struct Case {
+        std::wstring configured;
+        std::wstring created;
+    } cases[] = {
+        {At(L"a\\b\\c"), At(L"a\\b\\c")},
+        {At(L"slash\\"), At(L"slash")},
+        {L"%KEL_QVDBG_TEST_FOLDER%\\expanded", At(L"expanded")},
+        // Taken from the current folder when the session opens.
+        {L"relative", At(L"relative")},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::PrintToString(c.configured));
+        ASSERT_TRUE(::SetCurrentDirectoryW(m_folder.Path().c_str()));
+        DWORD handle = Open(SettingsFor(c.configured));
+        ASSERT_TRUE(::SetCurrentDirectoryW(current));
+        DWORD attributes = ::GetFileAttributesW(c.created.c_str());
+        EXPECT_TRUE(attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY));
+        EXPECT_EQ(0u, m_trace(handle, &LAST_DAY_OF_2025, L"here\r\n"));
+        EXPECT_EQ(0u, m_uninitialize(handle));
+        EXPECT_EQ("here\r\n", ReadBytes(c.created + L"\\KelConsole_2025-12-31.log"));
+    }
+    ::SetEnvironmentVariableW(L"KEL_QVDBG_TEST_FOLDER", nullptr);
+}
+
+TEST_F(QvDbg32Test, TextThatCannotBeStoredIsRefused) {
+    const std::wstring folder = At(L"logs");
+    // A file where the folder should be: no session at all.
+    QvCommon::UniqueHandle blocker(::CreateFileW(folder.c_str(), GENERIC_WRITE, 0, nullptr,
+                                                 CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(blocker);
+    blocker.reset();
+    QvDbgConfig config = MakeConfig(SettingsFor(folder));
+    DWORD handle = 7;
+    EXPECT_NE(0u, m_initialize(&handle, &config));
+    EXPECT_EQ(0u, handle);
+
+    // The folder goes away after the session opened: the text is refused, and
+    // stored again once the folder can be made.
+    ASSERT_TRUE(::DeleteFileW(folder.c_str()));
+    handle = Open(SettingsFor(folder));
+    ASSERT_TRUE(::RemoveDirectoryW(folder.c_str()));
+    blocker.reset(::CreateFileW(folder.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(blocker);
+    blocker.reset();
+    EXPECT_NE(0u, m_trace(handle, &LAST_DAY_OF_2025, L"lost\r\n"));
+    ASSERT_TRUE(::DeleteFileW(folder.c_str()));
+    EXPECT_EQ(0u, m_trace(handle, &LAST_DAY_OF_2025, L"kept\r\n"));
+    EXPECT_EQ(0u, m_uninitialize(handle));
+    EXPECT_EQ("kept\r\n", ReadBytes(folder + L"\\KelConsole_2025-12-31.log"));
+}
+
+TEST_F(QvDbg32Test, TextIsStoredAsUtf8) {
+    struct Case {
+        const wchar_t* text;
+        std::string bytes;
+    } cases[] = {
+        {L"plain\r\n", "plain\r\n"},
+        {L"\u00e4\u20ac\U0001D11E\r\n", "\xc3\xa4\xe2\x82\xac\xf0\x9d\x84\x9e\r\n"},
+        {L"a\xD800" L"b\r\n", "a\xef\xbf\xbd" "b\r\n"},   // an unpaired surrogate
+        {L"", ""},
+    };
+    std::string expected;
+    DWORD handle = Open(SettingsFor(m_folder.Path()));
+    for (const Case& c : cases) {
+        EXPECT_EQ(0u, m_trace(handle, &LAST_DAY_OF_2025, c.text));
+        expected += c.bytes;
+    }
+    EXPECT_EQ(0u, m_uninitialize(handle));
+    EXPECT_EQ(expected, ReadBytes(At(L"KelConsole_2025-12-31.log")));
+}
+
+TEST_F(QvDbg32Test, ReadersAndOtherWritersShareTheFile) {
+    const std::wstring path = At(L"KelConsole_2025-12-31.log");
+    DWORD writer = Open(SettingsFor(m_folder.Path()));
+    EXPECT_EQ(0u, m_trace(writer, &LAST_DAY_OF_2025, L"first\r\n"));
+    // A reader that lets writers go on, as a viewer that follows the file does.
+    QvCommon::UniqueHandle reader(::CreateFileW(path.c_str(), GENERIC_READ,
+                                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(reader) << ::GetLastError();
+    DWORD other = Open(SettingsFor(m_folder.Path()));
+    EXPECT_EQ(0u, m_trace(other, &LAST_DAY_OF_2025, L"second\r\n"));
+    EXPECT_EQ(0u, m_trace(writer, &LAST_DAY_OF_2025, L"third\r\n"));
+    char buffer[64] = {};
+    DWORD read = 0;
+    ASSERT_TRUE(::ReadFile(reader.get(), buffer, sizeof(buffer), &read, nullptr));
+    EXPECT_EQ("first\r\nsecond\r\nthird\r\n", std::string(buffer, read));
+    EXPECT_EQ(0u, m_uninitialize(writer));
+    EXPECT_EQ(0u, m_uninitialize(other));
+}
+
+TEST_F(QvDbg32Test, TextsOfManyThreadsAndSessionsStayWhole) {
+    constexpr int THREADS = 6;
+    constexpr int TEXTS = 150;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < THREADS; ++t)
+        threads.emplace_back([&, t] {
+            // A session of each thread's own, all on the same file; each text
+            // is several lines of different lengths.
+            DWORD handle = Open(SettingsFor(m_folder.Path()));
+            for (int i = 0; i < TEXTS; ++i) {
+                std::wstring line = std::to_wstring(t) + L" " + std::to_wstring(i) + L" " +
+                                    std::wstring((i * 37) % 3000, L'x') + L"\r\n";
+                EXPECT_EQ(0u, m_trace(handle, &LAST_DAY_OF_2025, (line + line).c_str()));
+            }
+            EXPECT_EQ(0u, m_uninitialize(handle));
+        });
+    for (std::thread& thread : threads) thread.join();
+
+    bool complete = false;
+    std::vector<std::wstring> lines =
+        SplitLines(FromUtf8(ReadBytes(At(L"KelConsole_2025-12-31.log"))), &complete);
+    EXPECT_TRUE(complete);
+    ASSERT_EQ(static_cast<size_t>(2 * THREADS * TEXTS), lines.size());
+    std::vector<int> next(THREADS, 0);
+    for (size_t i = 0; i < lines.size(); i += 2) {
+        EXPECT_EQ(lines[i], lines[i + 1]) << "the two lines of one text stay together";
+        int t = std::stoi(lines[i]);
+        ASSERT_TRUE(t >= 0 && t < THREADS);
+        int n = next[t]++;
+        EXPECT_EQ(std::to_wstring(t) + L" " + std::to_wstring(n) + L" " + std::wstring((n * 37) % 3000, L'x'),
+                  lines[i]);
+    }
+}
+
+TEST_F(QvDbg32Test, WritersWaitForTheAppendLockOfTheFile) {
+    const std::wstring path = At(L"KelConsole_2025-12-31.log");
+    DWORD handle = Open(SettingsFor(m_folder.Path()));
+    ASSERT_EQ(0u, m_trace(handle, &LAST_DAY_OF_2025, L"first\r\n"));
+
+    // Another writer opens the lock under its documented name with no more
+    // than waiting and releasing.
+    QvCommon::UniqueHandle lock(
+        ::OpenMutexW(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, AppendLockName(path).c_str()));
+    ASSERT_TRUE(lock) << ::GetLastError();
+    // Its owner (this user) may always read its security.
+    QvCommon::UniqueHandle owned(::OpenMutexW(READ_CONTROL, FALSE, AppendLockName(path).c_str()));
+    ASSERT_TRUE(owned) << ::GetLastError();
+    PACL dacl = nullptr;
+    PSECURITY_DESCRIPTOR raw = nullptr;
+    ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS),
+              ::GetSecurityInfo(owned.get(), SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                                nullptr, &dacl, nullptr, &raw));
+    QvCommon::UniqueLocalMemory descriptor(raw);
+    ASSERT_TRUE(dacl);
+    ASSERT_EQ(1u, dacl->AceCount);
+    ACCESS_ALLOWED_ACE* ace = nullptr;
+    ASSERT_TRUE(::GetAce(dacl, 0, reinterpret_cast<void**>(&ace)));
+    EXPECT_EQ(ACCESS_ALLOWED_ACE_TYPE, ace->Header.AceType);
+    EXPECT_EQ(static_cast<DWORD>(SYNCHRONIZE | MUTEX_MODIFY_STATE), ace->Mask);
+    SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
+    PSID everyone = nullptr;
+    ASSERT_TRUE(::AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0,
+                                           &everyone));
+    EXPECT_TRUE(::EqualSid(everyone, &ace->SidStart));
+    ::FreeSid(everyone);
+
+    DWORD result = 1;
+    {
+        LockHolder holder(lock.get(), 400);
+        EXPECT_GE(MillisecondsOf([&] { result = m_trace(handle, &LAST_DAY_OF_2025, L"second\r\n"); }),
+                  300);
+        EXPECT_EQ(0u, result);
+    }
+    {
+        // A writer that keeps the lock too long costs this text, not a hang.
+        LockHolder holder(lock.get(), 6000);
+        long long waited =
+            MillisecondsOf([&] { result = m_trace(handle, &LAST_DAY_OF_2025, L"lost\r\n"); });
+        EXPECT_EQ(static_cast<DWORD>(ERROR_TIMEOUT), result);
+        EXPECT_GE(waited, 4500);
+        EXPECT_LT(waited, 6000);
+    }
+    EXPECT_EQ(0u, m_trace(handle, &LAST_DAY_OF_2025, L"third\r\n"));
+    EXPECT_EQ(0u, m_uninitialize(handle));
+    EXPECT_EQ("first\r\nsecond\r\nthird\r\n", ReadBytes(path));
+}
