@@ -1,0 +1,34 @@
+#pragma once
+// Latency samples and the figures the benchmarks print: one line per figure,
+// "name value unit".
+#include <algorithm>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+struct Figures {
+    double medianUs = 0;
+    double p99Us = 0;
+    double queriesPerSecond = 0;
+};
+
+inline Figures Summarise(std::vector<double> latenciesUs, double wallSeconds) {
+    Figures f;
+    if (latenciesUs.empty()) return f;
+    std::sort(latenciesUs.begin(), latenciesUs.end());
+    f.medianUs = latenciesUs[latenciesUs.size() / 2];
+    f.p99Us = latenciesUs[std::min(latenciesUs.size() - 1, latenciesUs.size() * 99 / 100)];
+    f.queriesPerSecond = wallSeconds > 0 ? latenciesUs.size() / wallSeconds : 0;
+    return f;
+}
+
+inline void PrintFigure(const std::string& name, double value, const char* unit) {
+    std::printf("%s %.3f %s\n", name.c_str(), value, unit);
+    std::fflush(stdout);
+}
+
+inline void PrintFigures(const std::string& name, const Figures& f) {
+    PrintFigure(name + ".median", f.medianUs, "us");
+    PrintFigure(name + ".p99", f.p99Us, "us");
+    PrintFigure(name + ".throughput", f.queriesPerSecond, "queries/s");
+}

@@ -1,0 +1,204 @@
+// Query latency and throughput of the IPC library against a raw Win32 pipe
+// exchange with the same connection discipline, both between two processes.
+//   ipc_bench                  runs everything and prints one figure per line
+//   ipc_bench serve-raw  <pipe> <ready> <quit>
+//   ipc_bench serve-raw1k <pipe> <ready> <quit>
+//   ipc_bench serve-peer <pipe> <ready> <quit>
+#include <windows.h>
+
+#include <chrono>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "BenchStats.h"
+#include "IpcPeer.h"
+#include "RawPipeExchange.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr uint32_t ECHO_CODE = 0x77;
+constexpr DWORD START_TIMEOUT_MS = 30000;
+
+HANDLE NamedEvent(const std::wstring& name) {
+    return ::CreateEventW(nullptr, TRUE, FALSE, (L"Local\\" + name).c_str());
+}
+
+uint32_t EchoCallback(CIpcCommand& command, void*) {
+    if (command.GetCommandType() != OIPC_QUERY) return 0;
+    std::wstring body;
+    command.GetPayloadData(body);
+    IPCST_IPCINFO info = command.GetIpcInfo();
+    command.Reset();
+    command.SetIpcInfo(info);
+    command.SetCommandType(OIPC_RESULT);
+    command.SetReturnInfo(ECHO_CODE);
+    command.PutPayloadData(body);
+    return 0;
+}
+
+int ServePeer(const std::wstring& pipe, HANDLE ready, HANDLE quit) {
+    CIpcPeer peer;
+    peer.SetPipeName(pipe);
+    peer.SetCallback(&EchoCallback, nullptr);
+    uint32_t started = peer.ReceiveStart();
+    ::SetEvent(ready);
+    if (started != 0) return 1;
+    ::WaitForSingleObject(quit, INFINITE);
+    peer.ReceiveStop();
+    return 0;
+}
+
+// A server in a process of its own, ended when the object goes.
+class ServerProcess {
+public:
+    ServerProcess(const wchar_t* mode, const std::wstring& pipe) {
+        std::wstring tag = std::to_wstring(::GetCurrentProcessId()) + L"_" + pipe;
+        m_ready.reset(NamedEvent(L"ready_" + tag));
+        m_quit.reset(NamedEvent(L"quit_" + tag));
+        wchar_t self[MAX_PATH];
+        ::GetModuleFileNameW(nullptr, self, MAX_PATH);
+        std::wstring command = std::wstring(L"\"") + self + L"\" " + mode + L" " + pipe + L" ready_" +
+                               tag + L" quit_" + tag;
+        STARTUPINFOW startup = {};
+        startup.cb = sizeof(startup);
+        PROCESS_INFORMATION info = {};
+        if (::CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                             &startup, &info)) {
+            m_process.reset(info.hProcess);
+            ::CloseHandle(info.hThread);
+        }
+    }
+    bool WaitReady() {
+        return m_process && ::WaitForSingleObject(m_ready.get(), START_TIMEOUT_MS) == WAIT_OBJECT_0;
+    }
+    ~ServerProcess() {
+        ::SetEvent(m_quit.get());
+        if (::WaitForSingleObject(m_process.get(), 15000) != WAIT_OBJECT_0)
+            ::TerminateProcess(m_process.get(), 1);
+    }
+private:
+    QvCommon::UniqueHandle m_ready, m_quit, m_process;
+};
+
+// One query by the given caller (0 to 7).
+using QueryFn = std::function<bool(int caller, const std::wstring& body)>;
+constexpr int MAX_CALLERS = 8;
+
+// Runs `perCaller` queries on each of `callers` threads at once.
+Figures Measure(const QueryFn& query, const std::wstring& body, int callers, int perCaller) {
+    std::vector<std::vector<double>> samples(callers);
+    std::vector<std::thread> threads;
+    auto start = Clock::now();
+    for (int c = 0; c < callers; ++c) {
+        threads.emplace_back([&, c] {
+            for (int i = 0; i < perCaller; ++i) {
+                auto before = Clock::now();
+                if (!query(c, body)) {
+                    std::fprintf(stderr, "query failed\n");
+                    continue;
+                }
+                samples[c].push_back(
+                    std::chrono::duration<double, std::micro>(Clock::now() - before).count());
+            }
+        });
+    }
+    for (auto& t : threads) t.join();
+    double wall = std::chrono::duration<double>(Clock::now() - start).count();
+    std::vector<double> all;
+    for (auto& s : samples) all.insert(all.end(), s.begin(), s.end());
+    return Summarise(all, wall);
+}
+
+bool LibraryQuery(CIpcPeer& sender, const std::wstring& body) {
+    CIpcCommand query;
+    query.SetCommandType(OIPC_QUERY);
+    query.SetIpcInfo({6, 0x18000005});
+    query.PutPayloadData(body);
+    if (sender.Send(query) != 0 || query.GetReturnValue() != ECHO_CODE) return false;
+    return query.GetPayloadSize() == body.size() * sizeof(wchar_t);
+}
+
+bool BaselineQuery(const std::wstring& pipe, Chunking chunking, const std::wstring& body) {
+    std::wstring reply;
+    return RawQuery(pipe, chunking, body, reply) && reply.size() == body.size();
+}
+
+int RunAll() {
+    const std::wstring rawPipe = L"kelbench_raw_" + std::to_wstring(::GetCurrentProcessId());
+    const std::wstring raw1kPipe = L"kelbench_raw1k_" + std::to_wstring(::GetCurrentProcessId());
+    const std::wstring peerPipe = L"kelbench_peer_" + std::to_wstring(::GetCurrentProcessId());
+    ServerProcess raw(L"serve-raw", rawPipe);
+    ServerProcess raw1k(L"serve-raw1k", raw1kPipe);
+    ServerProcess peer(L"serve-peer", peerPipe);
+    if (!raw.WaitReady() || !raw1k.WaitReady() || !peer.WaitReady()) {
+        std::fprintf(stderr, "servers did not start\n");
+        return 1;
+    }
+    // Each caller keeps its sender, as a client of the library does.
+    CIpcPeer senders[MAX_CALLERS];
+    for (CIpcPeer& sender : senders) sender.SetPipeName(peerPipe);
+    QueryFn baseline = [&](int, const std::wstring& body) {
+        return BaselineQuery(rawPipe, Chunking::Whole, body);
+    };
+    // The same raw exchange, chunked as the library's wire protocol is: it
+    // shows what the 1 KiB chunks cost by themselves.
+    QueryFn baseline1k = [&](int, const std::wstring& body) {
+        return BaselineQuery(raw1kPipe, Chunking::OneKiB, body);
+    };
+    QueryFn library = [&](int c, const std::wstring& body) { return LibraryQuery(senders[c], body); };
+
+    struct Body {
+        const char* name;
+        std::wstring text;
+        int iterations;
+    } bodies[] = {
+        {"body100", std::wstring(100, L'a'), 400},
+        {"body64k", std::wstring(32 * 1024, L'b'), 60},   // 64 KiB of UTF-16
+    };
+    for (const Body& b : bodies) {
+        Measure(baseline, b.text, 1, 10);   // warm up both sides
+        Measure(library, b.text, 1, 10);
+        Measure(baseline1k, b.text, 1, 10);
+        Figures figures[2][2];   // [baseline, library][1 caller, 8 callers]
+        const int callerCounts[2] = {1, 8};
+        for (int k = 0; k < 2; ++k) {
+            const int callers = callerCounts[k];
+            const int perCaller = callers == 1 ? b.iterations : b.iterations / 4;
+            figures[0][k] = Measure(baseline, b.text, callers, perCaller);
+            figures[1][k] = Measure(library, b.text, callers, perCaller);
+            Figures chunked = Measure(baseline1k, b.text, callers, perCaller);
+            std::string suffix = std::string(".") + b.name + ".callers" + std::to_string(callers);
+            PrintFigures("baseline" + suffix, figures[0][k]);
+            PrintFigures("baseline_1k_chunks" + suffix, chunked);
+            PrintFigures("library" + suffix, figures[1][k]);
+            PrintFigure("ratio.median.library_over_baseline" + suffix,
+                        figures[1][k].medianUs / figures[0][k].medianUs, "x");
+            PrintFigure("ratio.throughput.library_over_baseline" + suffix,
+                        figures[1][k].queriesPerSecond / figures[0][k].queriesPerSecond, "x");
+        }
+        PrintFigure(std::string("scaling.library.") + b.name + ".throughput8_over_1",
+                    figures[1][1].queriesPerSecond / figures[1][0].queriesPerSecond, "x");
+        PrintFigure(std::string("scaling.baseline.") + b.name + ".throughput8_over_1",
+                    figures[0][1].queriesPerSecond / figures[0][0].queriesPerSecond, "x");
+    }
+    return 0;
+}
+
+} // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    std::wstring mode = argc > 1 ? argv[1] : L"";
+    if (argc == 5 && (mode == L"serve-raw" || mode == L"serve-raw1k" || mode == L"serve-peer")) {
+        QvCommon::UniqueHandle ready(NamedEvent(argv[3]));
+        QvCommon::UniqueHandle quit(NamedEvent(argv[4]));
+        if (mode == L"serve-peer") return ServePeer(argv[2], ready.get(), quit.get());
+        RunRawServer(argv[2], mode == L"serve-raw" ? Chunking::Whole : Chunking::OneKiB, ready.get(),
+                     quit.get());
+        return 0;
+    }
+    return RunAll();
+}

@@ -1,0 +1,18 @@
+#pragma once
+// The baseline: the same connection discipline as the IPC library, written
+// directly on Win32. The asker creates its return pipe first, connects to the
+// server's pipe, writes [name length][return pipe name][body] and closes; the
+// server reads until the writer's close, connects to the return pipe, writes
+// the body back and closes.
+#include <windows.h>
+#include <string>
+
+// How a message is written: in one write through 4 KiB pipe buffers, or as
+// the IPC library's wire protocol does, in 1 KiB writes through 1 KiB buffers.
+enum class Chunking { Whole, OneKiB };
+
+// Serves the pipe until the quit event is signalled; answers on this thread.
+void RunRawServer(const std::wstring& pipe, Chunking chunking, HANDLE ready, HANDLE quit);
+
+// One query; returns false when any step failed.
+bool RawQuery(const std::wstring& pipe, Chunking chunking, const std::wstring& body, std::wstring& reply);

@@ -1,0 +1,360 @@
+#include "PipeServer.h"
+#include "PipeSecurity.h"
+#include "QvLog.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace {
+constexpr DWORD PIPE_OPEN_MODE = PIPE_ACCESS_INBOUND | FILE_FLAG_OVERLAPPED;          // 0x40000001
+constexpr DWORD PIPE_MODE = PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT;   // 6
+constexpr LONGLONG TIMER_UNITS_PER_SECOND = 10000000;   // 100 ns units
+} // namespace
+
+CPipeServer::CPipeServer() : m_instances(), m_pipeName() {}
+
+CPipeServer::~CPipeServer() {
+    for (DWORD i = 0; i < m_instanceCount; ++i) {
+        Instance& instance = m_instances[i];
+        if (instance.pipe && instance.pipe != INVALID_HANDLE_VALUE) {
+            // An overlapped operation must not outlive its OVERLAPPED.
+            if (instance.pending) ::CancelIo(instance.pipe);
+            ::CloseHandle(instance.pipe);
+        }
+        if (instance.overlapped.hEvent) ::CloseHandle(instance.overlapped.hEvent);
+    }
+    if (m_ownsStopObject && m_stopObject) ::CloseHandle(m_stopObject);
+}
+
+bool CPipeServer::Initial(const wchar_t* name, HANDLE stopEvent) {
+    if (!name) {
+        QVLOG(QVLOG_ERROR, L"CPipeServer::Initial: Failed due to null pointer");
+        return false;
+    }
+    if (!stopEvent) {
+        wchar_t eventName[64];
+        swprintf(eventName, 64, L"PIPE_OBJ_LOCAL_EVENT_%u", ::GetCurrentThreadId());
+        stopEvent = ::CreateEventW(nullptr, TRUE, FALSE, eventName);
+        if (stopEvent) m_ownsStopObject = 1;
+        else QVLOG(QVLOG_ERROR, L"[CPipeServer::Initial] CreateEvent PIPE_OBJ_LOCAL_EVENT Failed! err=%d",
+                   ::GetLastError());
+    }
+    return Initialize(name, stopEvent);
+}
+
+bool CPipeServer::Initial(const wchar_t* name, DWORD seconds) {
+    if (!name) {
+        QVLOG(QVLOG_ERROR, L"CPipeServer::Initial: Failed due to null pointer");
+        return false;
+    }
+    wchar_t timerName[64];
+    swprintf(timerName, 64, L"PIPE_TIMER_OBJ_LOCAL_EVENT_%u", ::GetCurrentThreadId());
+    HANDLE timer = ::CreateWaitableTimerW(nullptr, TRUE, timerName);
+    if (timer) m_ownsStopObject = 1;
+    else QVLOG(QVLOG_ERROR, L"[CPipeServer::Initial] CreateEvent PIPE_TIMER_OBJ_LOCAL_EVENT Failed! err=%d",
+               ::GetLastError());
+    m_timerPeriod = seconds;
+    return Initialize(name, timer);
+}
+
+bool CPipeServer::Initialize(const wchar_t* name, HANDLE stopObject) {
+    m_instanceCount = 1;
+    try {
+        m_waitHandles.assign(m_instanceCount + 1, nullptr);
+        m_buffer.reset(new BYTE[IPC_RECEIVE_BUFFER]);
+    } catch (const std::bad_alloc&) {
+        QVLOG(QVLOG_ERROR, L"CPipeServer::Initialize: Out of memory.");
+        m_instanceCount = 0;
+        return false;
+    }
+    _snwprintf_s(m_pipeName, IPC_PIPE_NAME_CAPACITY, _TRUNCATE, IPC_PIPE_NAME_FORMAT, name);
+    m_stopObject = stopObject;
+
+    CPipeSecurity security;
+    for (DWORD i = 0; i < m_instanceCount; ++i) {
+        if (!security.Build() || !CreateInstance(i, security.Get())) return false;
+    }
+    m_waitHandles[m_instanceCount] = m_stopObject;
+    // Without a stop object only the instances are waited for.
+    if (!m_stopObject) m_waitHandles.pop_back();
+    return true;
+}
+
+bool CPipeServer::CreateInstance(DWORD index, SECURITY_ATTRIBUTES* security) {
+    Instance& instance = m_instances[index];
+    instance.overlapped.hEvent = ::CreateEventW(nullptr, TRUE, TRUE, nullptr);
+    if (!instance.overlapped.hEvent) {
+        QVLOG(QVLOG_ERROR, L"[CPipeServer::Initial] CreateEvent failed! err=%d", ::GetLastError());
+        return false;
+    }
+    m_waitHandles[index] = instance.overlapped.hEvent;
+
+    for (DWORD busy = 0;; ++busy) {
+        instance.pipe = ::CreateNamedPipeW(m_pipeName, PIPE_OPEN_MODE, PIPE_MODE, m_instanceCount,
+                                           IPC_PIPE_CHUNK, IPC_PIPE_CHUNK,
+                                           IPC_PIPE_DEFAULT_TIMEOUT_MS, security);
+        if (instance.pipe != INVALID_HANDLE_VALUE) break;
+        DWORD error = ::GetLastError();
+        if (error != ERROR_PIPE_BUSY) {
+            QVLOG(QVLOG_ERROR, L"CPipeServer::Initialize: CreateNamedPipe() failed, error=%d", error);
+            return false;
+        }
+        if (busy == IPC_PIPE_BUSY_RETRIES) {
+            QVLOG(QVLOG_ERROR, L"CPipeServer::Initialize: CreateNamedPipe() failed %d times due pipe busy. Aborted.",
+                  IPC_PIPE_BUSY_RETRIES);
+            return false;
+        }
+        ::Sleep(IPC_PIPE_BUSY_SLEEP_MS);
+    }
+
+    if (!ConnectToNewClient(instance.pipe, &instance.overlapped, &instance.pending)) {
+        QVLOG(QVLOG_ERROR, L"[CPipeServer::Initial] ConnectToNewClient failed! err=%d", ::GetLastError());
+        return false;
+    }
+    instance.state = instance.pending ? STATE_CONNECTING : STATE_READING;
+    return true;
+}
+
+bool CPipeServer::ConnectToNewClient(HANDLE pipe, OVERLAPPED* overlapped, DWORD* pending) {
+    *pending = 0;
+    overlapped->Offset = 0;
+    overlapped->OffsetHigh = 0;
+    if (::ConnectNamedPipe(pipe, overlapped)) {
+        // An overlapped connect is expected to report pending, not done.
+        *pending = 1;
+        QVLOG(QVLOG_ERROR, L"CPipeServer::ConnectToNewClient: ConnectNamedPipe() failed, error = 0x%08x",
+              ::GetLastError());
+        return true;
+    }
+    DWORD error = ::GetLastError();
+    switch (error) {
+    case ERROR_IO_PENDING:
+        *pending = 1;
+        return true;
+    case ERROR_PIPE_CONNECTED:
+    case ERROR_NO_DATA:
+        // A client is there already: wake the wait at once.
+        return ::SetEvent(overlapped->hEvent) != FALSE;
+    default:
+        QVLOG(QVLOG_ERROR, L"CPipeServer::ConnectToNewClient: ConnectNamedPipe() failed, error = 0x%08x",
+              error);
+        return false;
+    }
+}
+
+bool CPipeServer::DisconnectAndReconnect(DWORD index) {
+    Instance& instance = m_instances[index];
+    if (!::DisconnectNamedPipe(instance.pipe)) {
+        QVLOG(QVLOG_ERROR, L"CPipeServer::DisconnectAndReconnect: DisconnectNamedPipe() failed, error = 0x%08x",
+              ::GetLastError());
+        return false;
+    }
+    if (!ConnectToNewClient(instance.pipe, &instance.overlapped, &instance.pending)) {
+        QVLOG(QVLOG_ERROR, L"CPipeServer::DisconnectAndReconnect: ConnectToNewClient() failed, error = 0x%08x",
+              ::GetLastError());
+        return false;
+    }
+    instance.state = instance.pending ? STATE_CONNECTING : STATE_READING;
+    return true;
+}
+
+bool CPipeServer::IsStopSignaled() const {
+    return m_stopObject && ::WaitForSingleObject(m_stopObject, 0) == WAIT_OBJECT_0;
+}
+
+bool CPipeServer::Recv(BYTE* buffer, DWORD* size) {
+    if (!buffer || !size) {
+        QVLOG(QVLOG_ERROR, L"CPipeServer::Recv: Failed due to null pointer");
+        return false;
+    }
+    buffer[0] = 0;
+    if (m_timerPeriod && m_stopObject) {
+        LARGE_INTEGER due;
+        due.QuadPart = -static_cast<LONGLONG>(m_timerPeriod) * TIMER_UNITS_PER_SECOND;
+        if (!::SetWaitableTimer(m_stopObject, &due, 0, nullptr, nullptr, FALSE))
+            QVLOG(QVLOG_ERROR, L"SetWaitableTimer failed (%d)\n", ::GetLastError());
+    }
+
+    DWORD woke = ::WaitForMultipleObjects(static_cast<DWORD>(m_waitHandles.size()),
+                                          m_waitHandles.data(), FALSE, INFINITE);
+    if (woke == WAIT_FAILED) {
+        QVLOG(QVLOG_ERROR, L"CPipeServer::Recv: WaitForMultipleObjects() failed.");
+        return false;
+    }
+    DWORD index = woke - WAIT_OBJECT_0;
+    if (index > m_instanceCount) {
+        QVLOG(QVLOG_ERROR, L"CPipeServer::Recv: pipe count error");
+        return false;
+    }
+    if (index == m_instanceCount) {   // the stop object
+        *size = 0;
+        return true;
+    }
+
+    Instance& instance = m_instances[index];
+    if (instance.pending) {
+        DWORD transferred = 0;
+        BOOL done = ::GetOverlappedResult(instance.pipe, &instance.overlapped, &transferred, FALSE);
+        if (instance.state == STATE_CONNECTING) {
+            if (!done) {
+                QVLOG(QVLOG_ERROR, L"CPipeServer::Recv: GetOverlappedResult() failed, error = 0x%08x",
+                      ::GetLastError());
+                return false;
+            }
+            instance.state = STATE_READING;
+        } else if (instance.state == STATE_READING) {
+            *size = transferred;
+            instance.pending = 0;
+            return true;
+        } else {
+            QVLOG(QVLOG_ERROR, L"CPipeServer::Recv: GetOverlappedResult() failed, error = 0x%08x",
+                  ::GetLastError());
+            return false;
+        }
+    }
+    if (instance.state != STATE_READING) {
+        QVLOG(QVLOG_ERROR, L"CPipeServer::Recv: GetOverlappedResult() failed, error = 0x%08x",
+              ::GetLastError());
+        return false;
+    }
+
+    DWORD read = 0;
+    if (::ReadFile(instance.pipe, buffer, *size, &read, &instance.overlapped)) {
+        *size = read;
+        if (read > 0) {
+            instance.pending = 0;
+            return true;
+        }
+        QVLOG(QVLOG_ERROR, L"CPipeServer::Recv: ReadFile() success but read 0 byte");
+        DisconnectAndReconnect(index);
+        return false;
+    }
+    DWORD error = ::GetLastError();
+    switch (error) {
+    case ERROR_BROKEN_PIPE:
+        // The writer closed its end: the message is complete.
+        QVLOG(QVLOG_INFO, L"CPipeServer::Recv: ReadFile() failed due to broken pipe");
+        DisconnectAndReconnect(index);
+        return false;
+    case ERROR_MORE_DATA:
+    case ERROR_HANDLE_EOF:
+    case ERROR_IO_PENDING:
+        return FinishRead(instance, index, size);
+    default:
+        QVLOG(QVLOG_ERROR, L"CPipeServer::Recv: GetOverlappedResult() failed, error = 0x%08x", error);
+        DisconnectAndReconnect(index);
+        return false;
+    }
+}
+
+bool CPipeServer::FinishRead(Instance& instance, DWORD index, DWORD* size) {
+    // A writer that connected and never writes must not keep the listener
+    // from stopping, so the stop object ends this wait too.
+    if (m_stopObject) {
+        const HANDLE handles[] = {instance.overlapped.hEvent, m_stopObject};
+        if (::WaitForMultipleObjects(2, handles, FALSE, INFINITE) == WAIT_OBJECT_0 + 1) {
+            DWORD ignored = 0;
+            ::CancelIo(instance.pipe);
+            ::GetOverlappedResult(instance.pipe, &instance.overlapped, &ignored, TRUE);
+            DisconnectAndReconnect(index);
+            *size = 0;
+            return true;
+        }
+    }
+    DWORD transferred = 0;
+    ::GetOverlappedResult(instance.pipe, &instance.overlapped, &transferred, TRUE);
+    *size = transferred;
+    if (::GetLastError() == ERROR_BROKEN_PIPE) {
+        QVLOG(QVLOG_INFO, L"CPipeServer::Recv: GetOverlappedResult() failed due to broken pipe. DisconnectAndReconnect.");
+        DisconnectAndReconnect(index);
+        return false;
+    }
+    instance.pending = 0;
+    return true;
+}
+
+bool CPipeServer::FetchCmd(std::string& output) {
+    try {
+        output.clear();
+        DWORD position = 0;
+        for (;;) {
+            DWORD size = std::min<DWORD>(IPC_PIPE_CHUNK, IPC_RECEIVE_BUFFER - position);
+            if (!Recv(m_buffer.get() + position, &size)) break;
+            position += size;
+            if (IsStopSignaled()) {
+                QVLOG(QVLOG_INFO, L"CPipeServer::FetchCmd: User defined object is signaled. Exiting.");
+                return false;
+            }
+            if (position == IPC_RECEIVE_BUFFER) {
+                output.append(reinterpret_cast<const char*>(m_buffer.get()), position);
+                position = 0;
+            }
+        }
+        output.append(reinterpret_cast<const char*>(m_buffer.get()), position);
+        return true;
+    } catch (const std::exception&) {
+        QVLOG(QVLOG_ERROR, L"[CPipeServer::FetchCmd] string::append() for strCmd throw exception!");
+        return false;
+    }
+}
+
+bool CPipeClient::Initial(const wchar_t* name) {
+    if (!name) {
+        QVLOG(QVLOG_ERROR, L"CPipeClient::Initial: Failed du to null pointer");
+        return false;
+    }
+    wchar_t fullName[IPC_PIPE_NAME_CAPACITY];
+    _snwprintf_s(fullName, IPC_PIPE_NAME_CAPACITY, _TRUNCATE, IPC_PIPE_NAME_FORMAT, name);
+    for (;;) {
+        m_pipe.reset(::CreateFileW(fullName, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+        if (m_pipe) break;
+        DWORD error = ::GetLastError();
+        if (error == ERROR_PIPE_BUSY) {
+            if (!::WaitNamedPipeW(fullName, IPC_CLIENT_BUSY_WAIT_MS)) {
+                QVLOG(QVLOG_ERROR, L"CPipeClient::Initial: WaitNamedPipe() failed, error=%d",
+                      ::GetLastError());
+                return false;
+            }
+            continue;
+        }
+        // A missing pipe is an ordinary answer for the caller, left as the last error.
+        if (error == ERROR_FILE_NOT_FOUND) return false;
+        QVLOG(QVLOG_ERROR, L"CPipeClient::Initial: CreateFile() failed, pipe name = %s, error=%d",
+              fullName, error);
+        return false;
+    }
+    DWORD mode = PIPE_READMODE_MESSAGE;
+    if (!::SetNamedPipeHandleState(m_pipe.get(), &mode, nullptr, nullptr)) {
+        QVLOG(QVLOG_ERROR, L"CPipeClient::Initial: SetNamedPipeHandleState() failed, error=%d",
+              ::GetLastError());
+        m_pipe.reset();
+        return false;
+    }
+    return true;
+}
+
+bool CPipeClient::Send(const BYTE* data, DWORD* size) {
+    if (!data || !size) {
+        QVLOG(QVLOG_ERROR, L"CPipeClient::Send: Failed du to null pointer");
+        return false;
+    }
+    BYTE chunk[IPC_PIPE_CHUNK];
+    DWORD sent = 0;
+    while (sent < *size) {
+        const DWORD length = std::min<DWORD>(IPC_PIPE_CHUNK, *size - sent);
+        std::copy(data + sent, data + sent + length, chunk);
+        DWORD written = 0;
+        if (!::WriteFile(m_pipe.get(), chunk, length, &written, nullptr)) {
+            DWORD error = ::GetLastError();
+            if (error == ERROR_NO_SYSTEM_RESOURCES) continue;   // write the same chunk again
+            QVLOG(QVLOG_ERROR, L"CPipeClient::Send: WriteFile() failed, error=%d", error);
+            return false;
+        }
+        if (!::FlushFileBuffers(m_pipe.get()))
+            QVLOG(QVLOG_ERROR, L"CPipeClient::Send: FlushFileBuffers() failed, error=%d",
+                  ::GetLastError());
+        sent += written;
+    }
+    *size = sent;
+    return true;
+}

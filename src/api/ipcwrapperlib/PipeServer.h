@@ -1,0 +1,71 @@
+#pragma once
+// Listens on one named pipe with overlapped I/O and gathers the bytes that one
+// writer sends over one connection; the message ends when the writer closes.
+#include <windows.h>
+#include <memory>
+#include <string>
+#include <vector>
+#include "IpcDefs.h"
+#include "QvHandle.h"
+
+class CPipeServer {
+public:
+    CPipeServer();
+    ~CPipeServer();
+    CPipeServer(const CPipeServer&) = delete;
+    CPipeServer& operator=(const CPipeServer&) = delete;
+
+    // stopEvent may be null: the server then makes and owns its own.
+    bool Initial(const wchar_t* name, HANDLE stopEvent);
+    // A waitable timer as stop object, armed with the period before every read.
+    bool Initial(const wchar_t* name, DWORD seconds);
+    bool Initialize(const wchar_t* name, HANDLE stopObject);
+
+    // One wait and at most one read into buffer; size is in/out.
+    bool Recv(BYTE* buffer, DWORD* size);
+    // True when a whole message (possibly empty) was gathered; false when the
+    // stop object was signalled or the output could not grow.
+    bool FetchCmd(std::string& output);
+
+    bool ConnectToNewClient(HANDLE pipe, OVERLAPPED* overlapped, DWORD* pending);
+    bool DisconnectAndReconnect(DWORD index);
+
+    HANDLE GetStopObject() const { return m_stopObject; }
+
+private:
+    enum : DWORD { STATE_CONNECTING = 0, STATE_READING = 1 };
+
+    struct Instance {
+        OVERLAPPED overlapped;
+        HANDLE pipe;
+        DWORD state;
+        DWORD pending;
+    };
+
+    bool CreateInstance(DWORD index, SECURITY_ATTRIBUTES* security);
+    bool IsStopSignaled() const;
+    // Waits for an overlapped read to finish, unless the stop object ends the wait.
+    bool FinishRead(Instance& instance, DWORD index, DWORD* size);
+
+    DWORD m_instanceCount = 0;
+    std::vector<HANDLE> m_waitHandles;        // instance events, then the stop object
+    Instance m_instances[IPC_PIPE_MAX_INSTANCES];
+    HANDLE m_stopObject = nullptr;
+    DWORD m_ownsStopObject = 0;
+    DWORD m_timerPeriod = 0;
+    std::unique_ptr<BYTE[]> m_buffer;         // IPC_RECEIVE_BUFFER bytes
+    wchar_t m_pipeName[IPC_PIPE_NAME_CAPACITY];
+};
+
+// Connects to a named pipe and writes one block of bytes to it.
+class CPipeClient {
+public:
+    CPipeClient() = default;
+    bool Initial(const wchar_t* name);
+    bool Send(const BYTE* data, DWORD* size);
+    HANDLE GetHandle() const { return m_pipe.get(); }
+    void Close() { m_pipe.reset(); }
+
+private:
+    QvCommon::UniqueHandle m_pipe;
+};

@@ -1,0 +1,32 @@
+#pragma once
+// Provider message bodies are JSON. The system's text is UTF-16; the JSON
+// library works in UTF-8, so text is converted at this boundary. The rules
+// every reader relies on live here: a missing key reads as 0, false or the
+// empty string; "integral" means an integer, unsigned or boolean value; the
+// compact form has no spaces and no line feed, keys in sorted order.
+#include <cstdint>
+#include <string>
+#include <nlohmann/json.hpp>
+
+using JsonValue = nlohmann::json;
+
+namespace KelJson {
+
+// False (and body unchanged) when the text is not one JSON document.
+bool Parse(const std::wstring& text, JsonValue& body);
+// The compact form.
+std::wstring Write(const JsonValue& body);
+
+std::string ToUtf8(const std::wstring& text);
+std::wstring FromUtf8(const std::string& text);
+
+bool IsIntegral(const JsonValue& value);
+// body[key] read as the JSON library's conversions do; a missing key or a
+// value of another kind gives 0, false or "".
+int64_t GetInt(const JsonValue& body, const char* key);
+bool GetBool(const JsonValue& body, const char* key);
+std::wstring GetString(const JsonValue& body, const char* key);
+// True when body[key] holds a string.
+bool HasString(const JsonValue& body, const char* key);
+
+} // namespace KelJson
