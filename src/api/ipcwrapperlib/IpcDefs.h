@@ -46,3 +46,16 @@ constexpr DWORD IPC_QUERY_TIMEOUT_MS = 30000;      // a query's answer must come
 constexpr DWORD IPC_THREAD_STOP_WAIT_MS = 10000;   // accept and watchdog threads
 constexpr DWORD IPC_QUEUE_STOP_MS = 1000;
 constexpr DWORD IPC_PEER_WORKERS = 5;
+
+// Message broker.
+constexpr DWORD BROKER_SPEAKER_THREADS = 3;       // threads that call listener procedures
+constexpr DWORD BROKER_STOP_TIMEOUT_MS = 5000;    // for the speakers to drain and end
+constexpr uint32_t BROKER_SPEAK = 0;              // the one item of a speaker queue
+
+// Server: the listener map's key, "%08x|%s" (class id, notify pipe name).
+#define IPC_LISTENER_KEY_FORMAT L"%08x|%s"
+// An unknown command type that reaches the server is answered with this
+// (not a failure code, so the peer does not log it again).
+constexpr uint32_t IPC_SERVER_UNKNOWN_COMMAND = 1;
+// An advise carries the listener's class in the low 16 bits of its message id.
+constexpr uint32_t IPC_ADVISE_CLASS_MASK = 0xFFFF;

@@ -168,9 +168,7 @@ bool DebugLog::Initialize(const std::wstring& moduleName, const Storage::Key& lo
     DetectSession(m_sessionKind, m_config.serviceSession, m_config.protectedSession);
     CopyField(m_config.moduleName, m_moduleName);
 
-    DWORD kind = location.GetKind();
-    if (kind != QVSTORAGE_REGISTRY && kind != QVSTORAGE_REGISTRY_ALT && kind != QVSTORAGE_INI_FILE)
-        return false;
+    // An unknown storage kind makes no storage object, and the log stays off.
     bool enabled = false;
     DWORD mask = DEFAULT_MASK;
     if (!ReadConfiguration(location, enabled, mask)) return false;
