@@ -1,9 +1,15 @@
 // Query latency and throughput of the IPC library against a raw Win32 pipe
-// exchange with the same connection discipline, both between two processes.
-//   ipc_bench                  runs everything and prints one figure per line
+// exchange with the same connection discipline, both between two processes;
+// the full client path; and broadcast fan-out to listening processes.
+//   ipc_bench [transport] [client] [fanout]
+//                              runs the named parts (all without a name) and
+//                              prints one figure per line
 //   ipc_bench serve-raw  <pipe> <ready> <quit>
 //   ipc_bench serve-raw1k <pipe> <ready> <quit>
 //   ipc_bench serve-peer <pipe> <ready> <quit>
+//   ipc_bench serve-ipc <pipe> <ready> <quit>
+//   ipc_bench listen-ipc <server-pipe> <semaphore> <ready> <quit>
+//   ipc_bench listen-raw <pipe> <semaphore> <ready> <quit>
 #include <windows.h>
 
 #include <chrono>
@@ -12,7 +18,10 @@
 #include <thread>
 #include <vector>
 
+#include "BenchProcess.h"
 #include "BenchStats.h"
+#include "ClientBench.h"
+#include "FanoutBench.h"
 #include "IpcPeer.h"
 #include "RawPipeExchange.h"
 
@@ -21,11 +30,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr uint32_t ECHO_CODE = 0x77;
-constexpr DWORD START_TIMEOUT_MS = 30000;
-
-HANDLE NamedEvent(const std::wstring& name) {
-    return ::CreateEventW(nullptr, TRUE, FALSE, (L"Local\\" + name).c_str());
-}
 
 uint32_t EchoCallback(CIpcCommand& command, void*) {
     if (command.GetCommandType() != OIPC_QUERY) return 0;
@@ -51,38 +55,6 @@ int ServePeer(const std::wstring& pipe, HANDLE ready, HANDLE quit) {
     peer.ReceiveStop();
     return 0;
 }
-
-// A server in a process of its own, ended when the object goes.
-class ServerProcess {
-public:
-    ServerProcess(const wchar_t* mode, const std::wstring& pipe) {
-        std::wstring tag = std::to_wstring(::GetCurrentProcessId()) + L"_" + pipe;
-        m_ready.reset(NamedEvent(L"ready_" + tag));
-        m_quit.reset(NamedEvent(L"quit_" + tag));
-        wchar_t self[MAX_PATH];
-        ::GetModuleFileNameW(nullptr, self, MAX_PATH);
-        std::wstring command = std::wstring(L"\"") + self + L"\" " + mode + L" " + pipe + L" ready_" +
-                               tag + L" quit_" + tag;
-        STARTUPINFOW startup = {};
-        startup.cb = sizeof(startup);
-        PROCESS_INFORMATION info = {};
-        if (::CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                             &startup, &info)) {
-            m_process.reset(info.hProcess);
-            ::CloseHandle(info.hThread);
-        }
-    }
-    bool WaitReady() {
-        return m_process && ::WaitForSingleObject(m_ready.get(), START_TIMEOUT_MS) == WAIT_OBJECT_0;
-    }
-    ~ServerProcess() {
-        ::SetEvent(m_quit.get());
-        if (::WaitForSingleObject(m_process.get(), 15000) != WAIT_OBJECT_0)
-            ::TerminateProcess(m_process.get(), 1);
-    }
-private:
-    QvCommon::UniqueHandle m_ready, m_quit, m_process;
-};
 
 // One query by the given caller (0 to 7).
 using QueryFn = std::function<bool(int caller, const std::wstring& body)>;
@@ -127,14 +99,12 @@ bool BaselineQuery(const std::wstring& pipe, Chunking chunking, const std::wstri
     return RawQuery(pipe, chunking, body, reply) && reply.size() == body.size();
 }
 
-int RunAll() {
-    const std::wstring rawPipe = L"kelbench_raw_" + std::to_wstring(::GetCurrentProcessId());
+int RunTransport(const std::wstring& rawPipe) {
     const std::wstring raw1kPipe = L"kelbench_raw1k_" + std::to_wstring(::GetCurrentProcessId());
     const std::wstring peerPipe = L"kelbench_peer_" + std::to_wstring(::GetCurrentProcessId());
-    ServerProcess raw(L"serve-raw", rawPipe);
-    ServerProcess raw1k(L"serve-raw1k", raw1kPipe);
-    ServerProcess peer(L"serve-peer", peerPipe);
-    if (!raw.WaitReady() || !raw1k.WaitReady() || !peer.WaitReady()) {
+    BenchProcess raw1k(L"serve-raw1k", raw1kPipe);
+    BenchProcess peer(L"serve-peer", peerPipe);
+    if (!raw1k.WaitReady() || !peer.WaitReady()) {
         std::fprintf(stderr, "servers did not start\n");
         return 1;
     }
@@ -188,17 +158,48 @@ int RunAll() {
     return 0;
 }
 
+// The parts named on the command line, or all of them.
+int RunParts(int argc, wchar_t** argv) {
+    auto wanted = [&](const wchar_t* part) {
+        if (argc < 2) return true;
+        for (int i = 1; i < argc; ++i)
+            if (std::wstring(argv[i]) == part) return true;
+        return false;
+    };
+    // The raw baseline server serves the transport and the client parts.
+    const std::wstring rawPipe = L"kelbench_raw_" + std::to_wstring(::GetCurrentProcessId());
+    BenchProcess raw(L"serve-raw", rawPipe);
+    if (!raw.WaitReady()) {
+        std::fprintf(stderr, "servers did not start\n");
+        return 1;
+    }
+    if (wanted(L"transport") && RunTransport(rawPipe) != 0) return 1;
+    if (wanted(L"client") && !RunClientBench(rawPipe)) return 1;
+    if (wanted(L"fanout") && !RunFanoutBench()) {
+        std::fprintf(stderr, "fan-out listeners did not start\n");
+        return 1;
+    }
+    return 0;
+}
+
 } // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    std::wstring mode = argc > 1 ? argv[1] : L"";
-    if (argc == 5 && (mode == L"serve-raw" || mode == L"serve-raw1k" || mode == L"serve-peer")) {
-        QvCommon::UniqueHandle ready(NamedEvent(argv[3]));
-        QvCommon::UniqueHandle quit(NamedEvent(argv[4]));
-        if (mode == L"serve-peer") return ServePeer(argv[2], ready.get(), quit.get());
-        RunRawServer(argv[2], mode == L"serve-raw" ? Chunking::Whole : Chunking::OneKiB, ready.get(),
-                     quit.get());
-        return 0;
+    const std::wstring mode = argc > 1 ? argv[1] : L"";
+    if (argc >= 5 && (mode.compare(0, 6, L"serve-") == 0 || mode.compare(0, 7, L"listen-") == 0)) {
+        // The role's own arguments, then its two events.
+        QvCommon::UniqueHandle ready(BenchNamedEvent(argv[argc - 2]));
+        QvCommon::UniqueHandle quit(BenchNamedEvent(argv[argc - 1]));
+        if (mode == L"serve-peer" && argc == 5) return ServePeer(argv[2], ready.get(), quit.get());
+        if (mode == L"serve-ipc" && argc == 5) return ServeIpc(argv[2], ready.get(), quit.get());
+        if (mode == L"serve-raw" || mode == L"serve-raw1k") {
+            RunRawServer(argv[2], mode == L"serve-raw" ? Chunking::Whole : Chunking::OneKiB, ready.get(),
+                         quit.get());
+            return 0;
+        }
+        if (mode == L"listen-ipc" && argc == 6) return ListenIpc(argv[2], argv[3], ready.get(), quit.get());
+        if (mode == L"listen-raw" && argc == 6) return ListenRaw(argv[2], argv[3], ready.get(), quit.get());
+        return 2;
     }
-    return RunAll();
+    return RunParts(argc, argv);
 }

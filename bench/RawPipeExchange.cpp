@@ -55,7 +55,8 @@ std::atomic<unsigned> s_queries{0};
 
 } // namespace
 
-void RunRawServer(const std::wstring& pipe, Chunking chunking, HANDLE ready, HANDLE quit) {
+void RunRawListener(const std::wstring& pipe, Chunking chunking, HANDLE ready, HANDLE quit,
+                    const std::function<void(const std::string&)>& onMessage) {
     QvCommon::UniqueHandle server(CreateInbound(pipe, chunking, FILE_FLAG_OVERLAPPED));
     QvCommon::UniqueHandle connected(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
     ::SetEvent(ready);
@@ -90,13 +91,23 @@ void RunRawServer(const std::wstring& pipe, Chunking chunking, HANDLE ready, HAN
             message.append(buffer, read);
         }
         ::DisconnectNamedPipe(server.get());
-        if (message.size() < sizeof(DWORD)) continue;
+        onMessage(message);
+    }
+}
+
+void RunRawServer(const std::wstring& pipe, Chunking chunking, HANDLE ready, HANDLE quit) {
+    RunRawListener(pipe, chunking, ready, quit, [chunking](const std::string& message) {
+        if (message.size() < sizeof(DWORD)) return;
         DWORD nameBytes = *reinterpret_cast<const DWORD*>(message.data());
-        if (message.size() < sizeof(DWORD) + nameBytes) continue;
+        if (message.size() < sizeof(DWORD) + nameBytes) return;
         std::wstring returnPipe(reinterpret_cast<const wchar_t*>(message.data() + sizeof(DWORD)),
                                 nameBytes / sizeof(wchar_t));
         WriteTo(returnPipe, chunking, message.substr(sizeof(DWORD) + nameBytes));
-    }
+    });
+}
+
+bool RawSend(const std::wstring& pipe, Chunking chunking, const std::string& data) {
+    return WriteTo(pipe, chunking, data);
 }
 
 bool RawQuery(const std::wstring& pipe, Chunking chunking, const std::wstring& body, std::wstring& reply) {

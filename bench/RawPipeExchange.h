@@ -5,14 +5,23 @@
 // server reads until the writer's close, connects to the return pipe, writes
 // the body back and closes.
 #include <windows.h>
+#include <functional>
 #include <string>
 
 // How a message is written: in one write through 4 KiB pipe buffers, or as
 // the IPC library's wire protocol does, in 1 KiB writes through 1 KiB buffers.
 enum class Chunking { Whole, OneKiB };
 
+// Reads one message per connection (until the writer closes) and hands it to
+// onMessage, on this thread, until the quit event is signalled.
+void RunRawListener(const std::wstring& pipe, Chunking chunking, HANDLE ready, HANDLE quit,
+                    const std::function<void(const std::string&)>& onMessage);
+
 // Serves the pipe until the quit event is signalled; answers on this thread.
 void RunRawServer(const std::wstring& pipe, Chunking chunking, HANDLE ready, HANDLE quit);
+
+// One connection that writes data and closes; false when any step failed.
+bool RawSend(const std::wstring& pipe, Chunking chunking, const std::string& data);
 
 // One query; returns false when any step failed.
 bool RawQuery(const std::wstring& pipe, Chunking chunking, const std::wstring& body, std::wstring& reply);

@@ -23,6 +23,13 @@ std::string Narrow(const std::wstring& text) {
     return narrow;
 }
 
+std::wstring Widen(const std::string& text) {
+    int length = ::MultiByteToWideChar(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring wide(length, L'\0');
+    ::MultiByteToWideChar(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), &wide[0], length);
+    return wide;
+}
+
 TempFolder::TempFolder() {
     wchar_t temp[MAX_PATH];
     ::GetTempPathW(MAX_PATH, temp);
@@ -82,7 +89,13 @@ void TestRegistryKey::SetString(const std::wstring& subkey, const std::wstring& 
                      static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
 }
 
-CapturedLog::CapturedLog(DWORD level) {
+CapturedLog::CapturedLog(DWORD level) : m_ownFolder(new TempFolder), m_reader(m_ownFolder->Path()) {
+    Start(level);
+}
+
+CapturedLog::CapturedLog(const std::wstring& folder, DWORD level) : m_reader(folder) { Start(level); }
+
+void CapturedLog::Start(DWORD level) {
     // The log reads its values in this order and stops at the first one
     // missing, so every value up to the folder must be there.
     const wchar_t* session = L"InteractiveSession";
@@ -90,7 +103,7 @@ CapturedLog::CapturedLog(DWORD level) {
     m_key.SetDword(session, L"Level", level);
     m_key.SetDword(session, L"LogProcess", 0);
     m_key.SetDword(session, L"LogUnitType", 0);
-    m_key.SetString(session, L"LogFolder", m_folder.Path());
+    m_key.SetString(session, L"LogFolder", m_reader.Path());
     m_key.SetString(session, L"LogPrefix", L"KelTest");
     QvCommon::Storage::Key location(QVSTORAGE_REGISTRY, HKEY_LOCAL_MACHINE, m_key.Path());
     m_initialized = QvCommon::DebugLog::Instance().Initialize(L"KelTest", location, L".\\",
@@ -99,16 +112,15 @@ CapturedLog::CapturedLog(DWORD level) {
 
 CapturedLog::~CapturedLog() { QvCommon::DebugLog::Instance().Uninitialize(); }
 
-std::string CapturedLog::Text() const {
+std::string LogFolder::Text() const {
     std::string text;
     WIN32_FIND_DATAW data;
-    QvCommon::UniqueFind found(::FindFirstFileW((m_folder.Path() + L"*").c_str(), &data));
+    QvCommon::UniqueFind found(::FindFirstFileW((m_path + L"*").c_str(), &data));
     if (!found) return text;
     do {
         if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
         // Shared read: the tracing library keeps appending while we read.
-        QvCommon::UniqueHandle file(::CreateFileW((m_folder.Path() + data.cFileName).c_str(),
-                                                  GENERIC_READ,
+        QvCommon::UniqueHandle file(::CreateFileW((m_path + data.cFileName).c_str(), GENERIC_READ,
                                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                                   nullptr, OPEN_EXISTING, 0, nullptr));
         if (!file) continue;
@@ -120,10 +132,18 @@ std::string CapturedLog::Text() const {
     return text;
 }
 
-bool CapturedLog::WaitFor(const std::string& needle, DWORD timeoutMs) const {
+size_t LogFolder::Count(const std::string& needle) const {
+    const std::string text = Text();
+    size_t count = 0;
+    for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + needle.size()))
+        ++count;
+    return count;
+}
+
+bool LogFolder::WaitFor(const std::string& needle, DWORD timeoutMs, size_t count) const {
     const DWORD start = ::GetTickCount();
     for (;;) {
-        if (Contains(needle)) return true;
+        if (Count(needle) >= count) return true;
         if (::GetTickCount() - start >= timeoutMs) return false;
         ::Sleep(20);
     }

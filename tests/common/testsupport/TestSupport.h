@@ -3,6 +3,7 @@
 // registry keys, child processes, and a debug log captured into a folder of
 // the test's own so that tests can check the log lines the code writes.
 #include <windows.h>
+#include <memory>
 #include <string>
 #include <vector>
 #include "QvHandle.h"
@@ -36,20 +37,43 @@ private:
     std::wstring m_path;
 };
 
-// Turns the process's debug log on for the life of the object, writing every
-// level into a temp folder through the real tracing library.
-class CapturedLog {
+// Reads the log files that a process writes into a folder; for the log of
+// this process (CapturedLog) and of child processes given the folder.
+class LogFolder {
 public:
-    explicit CapturedLog(DWORD level = 0x111);
-    ~CapturedLog();
-    bool Initialized() const { return m_initialized; }
+    // path ends in "\\".
+    explicit LogFolder(const std::wstring& path) : m_path(path) {}
+    const std::wstring& Path() const { return m_path; }
     // Everything written so far, UTF-8 as the tracing library stores it.
     std::string Text() const;
     bool Contains(const std::string& needle) const { return Text().find(needle) != std::string::npos; }
-    // Waits up to timeoutMs for a text to appear.
-    bool WaitFor(const std::string& needle, DWORD timeoutMs = 5000) const;
+    size_t Count(const std::string& needle) const;
+    // Waits up to timeoutMs for a text to appear (count times at least).
+    bool WaitFor(const std::string& needle, DWORD timeoutMs = 5000, size_t count = 1) const;
 private:
-    TempFolder m_folder;
+    std::wstring m_path;
+};
+
+// Turns the process's debug log on for the life of the object, writing every
+// level through the real tracing library: into a temp folder of its own, or
+// into a folder the caller owns (a child process writing where its parent
+// reads).
+class CapturedLog {
+public:
+    explicit CapturedLog(DWORD level = 0x111);
+    explicit CapturedLog(const std::wstring& folder, DWORD level = 0x111);
+    ~CapturedLog();
+    bool Initialized() const { return m_initialized; }
+    std::string Text() const { return m_reader.Text(); }
+    bool Contains(const std::string& needle) const { return m_reader.Contains(needle); }
+    size_t Count(const std::string& needle) const { return m_reader.Count(needle); }
+    bool WaitFor(const std::string& needle, DWORD timeoutMs = 5000, size_t count = 1) const {
+        return m_reader.WaitFor(needle, timeoutMs, count);
+    }
+private:
+    void Start(DWORD level);
+    std::unique_ptr<TempFolder> m_ownFolder;   // none when the caller gave the folder
+    LogFolder m_reader;
     TestRegistryKey m_key;
     bool m_initialized = false;
 };
@@ -71,5 +95,6 @@ private:
 bool WaitForNamedEvent(const std::wstring& name, DWORD timeoutMs);
 
 std::string Narrow(const std::wstring& text);
+std::wstring Widen(const std::string& text);
 
 } // namespace KelTest

@@ -1,0 +1,44 @@
+#pragma once
+// The provider controller behind the test servers. It answers every send
+// with {"ok":1} and the result code the body asks for ("code", 0 without),
+// records every send and post, keeps its listeners in a MessageBroker, and
+// takes two control messages that let a test in another process drive it:
+// broadcast a message, and report what it got.
+#include <cstdint>
+#include <set>
+#include <utility>
+#include <vector>
+#include "MessageBroker.h"
+#include "ProviderInterfaces.h"
+#include "Synchronize.h"
+
+// The control messages, on a class no product provider uses.
+constexpr uint32_t TEST_CONTROL_CLASS = 0x7E7E;
+// {"messageId": n, "body": b}: broadcasts b as message n; answers the broker's code.
+constexpr uint32_t TEST_CONTROL_BROADCAST = 0x7E7E0001;
+// Answers {"sends": [...], "posts": [...], "listeners": {"<class>": count}},
+// each message as {"classId", "messageId", "body"}; control messages are not recorded.
+constexpr uint32_t TEST_CONTROL_STATE = 0x7E7E0002;
+
+class TestController : public IProviderController {
+public:
+    TestController();
+    ~TestController() override;
+
+    uint32_t SendMessageToProvider(uint32_t classId, uint32_t messageId, JsonValue& body) override;
+    uint32_t PostMessageToProvider(uint32_t classId, uint32_t messageId, const JsonValue& body) override;
+    uint32_t AddMessageListener(uint32_t listenerClass, ListenerProc proc, void* context) override;
+    uint32_t RemoveMessageListener(uint32_t listenerClass, ListenerProc proc, void* context) override;
+    uint32_t BroadcastMessageToListeners(uint32_t messageId, const JsonValue& body) override;
+
+    JsonValue State();
+
+private:
+    static JsonValue Message(uint32_t classId, uint32_t messageId, const JsonValue& body);
+
+    MessageBroker m_broker;
+    QvCommon::Synchronize::CriticalSection m_lock;
+    JsonValue m_sends = JsonValue::array();
+    JsonValue m_posts = JsonValue::array();
+    std::set<std::pair<uint32_t, void*>> m_listeners;
+};
