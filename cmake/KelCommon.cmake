@@ -57,3 +57,18 @@ function(kel_add_test_program target)
   add_test(NAME ${target} COMMAND ${target} WORKING_DIRECTORY ${KEL_BIN_DIR})
   set_tests_properties(${target} PROPERTIES LABELS "${ARG_LABELS}" TIMEOUT ${ARG_TIMEOUT})
 endfunction()
+
+# kel_add_standin_library(<target> SOURCE <file> OUTPUT_NAME <name> DEFINITION <macro>):
+# a DLL named like an outside component but broken on purpose, built into a
+# folder of its own below the binary folder (named like the target), for the
+# tests of the code that must refuse it.
+function(kel_add_standin_library target)
+  cmake_parse_arguments(ARG "" "SOURCE;OUTPUT_NAME;DEFINITION" "" ${ARGN})
+  add_library(${target} SHARED ${ARG_SOURCE})
+  target_compile_definitions(${target} PRIVATE ${ARG_DEFINITION})
+  target_link_options(${target} PRIVATE -Wl,--kill-at)
+  set_target_properties(${target} PROPERTIES
+      PREFIX "" OUTPUT_NAME ${ARG_OUTPUT_NAME}
+      RUNTIME_OUTPUT_DIRECTORY ${KEL_BIN_DIR}/${target}
+      ARCHIVE_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/lib/${target})
+endfunction()

@@ -42,17 +42,9 @@ bool QvDbg::BindEntryPoints(bool bind, DWORD* error) {
         return true;
     }
     bool ok = true;
-    auto resolve = [&](const char* name) -> FARPROC {
-        FARPROC entry = ::GetProcAddress(GetModule(), name);
-        if (!entry) {
-            ok = false;
-            if (error) *error = ::GetLastError();
-        }
-        return entry;
-    };
-    Initialize = EntryPointCast<PFN_QvDbgInitialize>(resolve(QVDBG_ENTRY_INITIALIZE));
-    Uninitialize = EntryPointCast<PFN_QvDbgUninitialize>(resolve(QVDBG_ENTRY_UNINITIALIZE));
-    Trace = EntryPointCast<PFN_QvDbgTrace>(resolve(QVDBG_ENTRY_TRACE));
+    Initialize = Resolve<PFN_QvDbgInitialize>(QVDBG_ENTRY_INITIALIZE, ok, error);
+    Uninitialize = Resolve<PFN_QvDbgUninitialize>(QVDBG_ENTRY_UNINITIALIZE, ok, error);
+    Trace = Resolve<PFN_QvDbgTrace>(QVDBG_ENTRY_TRACE, ok, error);
     m_bound = ok;
     return ok;
 }

@@ -41,6 +41,19 @@ class Wrapper : public Base {
 public:
     // Resolves (bind = true) or forgets (bind = false) the entry points.
     virtual bool BindEntryPoints(bool bind, DWORD* error) = 0;
+
+protected:
+    // One entry point of the held module. A failure clears `resolved` and
+    // leaves its Windows error in `error`, so the last failure's code wins.
+    template <typename Fn>
+    Fn Resolve(const char* name, bool& resolved, DWORD* error) const {
+        FARPROC entry = ::GetProcAddress(GetModule(), name);
+        if (!entry) {
+            resolved = false;
+            if (error) *error = ::GetLastError();
+        }
+        return EntryPointCast<Fn>(entry);
+    }
 };
 
 // The tracing library QvDbg32.dll.

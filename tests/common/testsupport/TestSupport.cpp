@@ -149,7 +149,7 @@ bool LogFolder::WaitFor(const std::string& needle, DWORD timeoutMs, size_t count
     }
 }
 
-ChildProcess::ChildProcess(const std::wstring& program, const std::wstring& arguments) {
+ChildProcess::ChildProcess(const std::wstring& program, const std::wstring& arguments, OutputMode output) {
     wchar_t self[MAX_PATH];
     ::GetModuleFileNameW(nullptr, self, MAX_PATH);
     std::wstring folder(self);
@@ -157,24 +157,53 @@ ChildProcess::ChildProcess(const std::wstring& program, const std::wstring& argu
     std::wstring commandLine = L"\"" + folder + program + L"\" " + arguments;
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
+    QvCommon::UniqueHandle outputWrite;
+    if (output == OutputMode::Capture) {
+        SECURITY_ATTRIBUTES inherited = {sizeof(inherited), nullptr, TRUE};
+        ::CreatePipe(m_outputRead.put(), outputWrite.put(), &inherited, 0);
+        ::SetHandleInformation(m_outputRead.get(), HANDLE_FLAG_INHERIT, 0);
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdInput = ::GetStdHandle(STD_INPUT_HANDLE);
+        startup.hStdOutput = outputWrite.get();
+        startup.hStdError = outputWrite.get();
+    }
     PROCESS_INFORMATION info = {};
-    if (::CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
+    if (::CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, output == OutputMode::Capture, 0, nullptr,
                          folder.c_str(), &startup, &info)) {
         m_process.reset(info.hProcess);
         ::CloseHandle(info.hThread);
+    }
+    // Only the child holds the write end now, so the reader ends with it.
+    outputWrite.reset();
+    if (m_outputRead) m_reader = std::thread([this] { ReadOutput(); });
+}
+
+void ChildProcess::ReadOutput() {
+    char chunk[4096];
+    DWORD read = 0;
+    while (::ReadFile(m_outputRead.get(), chunk, sizeof(chunk), &read, nullptr) && read > 0) {
+        std::lock_guard<std::mutex> guard(m_outputLock);
+        m_output.append(chunk, read);
     }
 }
 
 ChildProcess::~ChildProcess() {
     if (m_process && ::WaitForSingleObject(m_process.get(), 0) == WAIT_TIMEOUT)
         ::TerminateProcess(m_process.get(), 1);
+    if (m_reader.joinable()) m_reader.join();
 }
 
 DWORD ChildProcess::Wait(DWORD timeoutMs) {
     if (::WaitForSingleObject(m_process.get(), timeoutMs) != WAIT_OBJECT_0) return STILL_ACTIVE;
+    if (m_reader.joinable()) m_reader.join();
     DWORD code = 0;
     ::GetExitCodeProcess(m_process.get(), &code);
     return code;
+}
+
+std::string ChildProcess::Output() const {
+    std::lock_guard<std::mutex> guard(m_outputLock);
+    return m_output;
 }
 
 bool WaitForNamedEvent(const std::wstring& name, DWORD timeoutMs) {

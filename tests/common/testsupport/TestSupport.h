@@ -4,7 +4,9 @@
 // the test's own so that tests can check the log lines the code writes.
 #include <windows.h>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 #include "QvHandle.h"
 
@@ -81,14 +83,25 @@ private:
 // A child process running one of the project's programs from the binary folder.
 class ChildProcess {
 public:
-    ChildProcess(const std::wstring& program, const std::wstring& arguments);
+    enum class OutputMode { Inherit, Capture };
+    // With OutputMode::Capture the child's standard output and error are kept
+    // (UTF-8 or the console's code page, as the child writes them).
+    ChildProcess(const std::wstring& program, const std::wstring& arguments,
+                 OutputMode output = OutputMode::Inherit);
     ~ChildProcess();   // ends the child if it still runs
     bool Started() const { return m_process.valid(); }
     // Exit code, or STILL_ACTIVE when it did not end within the time.
     DWORD Wait(DWORD timeoutMs);
     HANDLE Handle() const { return m_process.get(); }
+    // What the child wrote so far; complete once Wait has returned its exit code.
+    std::string Output() const;
 private:
+    void ReadOutput();
     QvCommon::UniqueHandle m_process;
+    QvCommon::UniqueHandle m_outputRead;
+    std::thread m_reader;
+    mutable std::mutex m_outputLock;
+    std::string m_output;
 };
 
 // Waits for a named event (Local namespace) that a child signals when ready.
