@@ -11,19 +11,14 @@ constexpr DWORD PIPE_MODE = PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAI
 constexpr LONGLONG TIMER_UNITS_PER_SECOND = 10000000;   // 100 ns units
 } // namespace
 
-CPipeServer::CPipeServer() : m_instances(), m_pipeName() {}
+CPipeServer::CPipeServer() : m_pipeName() {
+    for (Instance& instance : m_instances) instance.overlapped = OVERLAPPED();
+}
 
 CPipeServer::~CPipeServer() {
-    for (DWORD i = 0; i < m_instanceCount; ++i) {
-        Instance& instance = m_instances[i];
-        if (instance.pipe && instance.pipe != INVALID_HANDLE_VALUE) {
-            // An overlapped operation must not outlive its OVERLAPPED.
-            if (instance.pending) ::CancelIo(instance.pipe);
-            ::CloseHandle(instance.pipe);
-        }
-        if (instance.overlapped.hEvent) ::CloseHandle(instance.overlapped.hEvent);
-    }
-    if (m_ownsStopObject && m_stopObject) ::CloseHandle(m_stopObject);
+    // An overlapped operation must not outlive its OVERLAPPED.
+    for (DWORD i = 0; i < m_instanceCount; ++i)
+        if (m_instances[i].pending && m_instances[i].pipe) ::CancelIo(m_instances[i].pipe.get());
 }
 
 bool CPipeServer::Initial(const wchar_t* name, HANDLE stopEvent) {
@@ -34,9 +29,9 @@ bool CPipeServer::Initial(const wchar_t* name, HANDLE stopEvent) {
     if (!stopEvent) {
         wchar_t eventName[64];
         swprintf(eventName, 64, L"PIPE_OBJ_LOCAL_EVENT_%u", ::GetCurrentThreadId());
-        stopEvent = ::CreateEventW(nullptr, TRUE, FALSE, eventName);
-        if (stopEvent) m_ownsStopObject = 1;
-        else QVLOG(QVLOG_ERROR, L"[CPipeServer::Initial] CreateEvent PIPE_OBJ_LOCAL_EVENT Failed! err=%d",
+        m_ownedStopObject.reset(::CreateEventW(nullptr, TRUE, FALSE, eventName));
+        stopEvent = m_ownedStopObject.get();
+        if (!stopEvent) QVLOG(QVLOG_ERROR, L"[CPipeServer::Initial] CreateEvent PIPE_OBJ_LOCAL_EVENT Failed! err=%d",
                    ::GetLastError());
     }
     return Initialize(name, stopEvent);
@@ -49,9 +44,9 @@ bool CPipeServer::Initial(const wchar_t* name, DWORD seconds) {
     }
     wchar_t timerName[64];
     swprintf(timerName, 64, L"PIPE_TIMER_OBJ_LOCAL_EVENT_%u", ::GetCurrentThreadId());
-    HANDLE timer = ::CreateWaitableTimerW(nullptr, TRUE, timerName);
-    if (timer) m_ownsStopObject = 1;
-    else QVLOG(QVLOG_ERROR, L"[CPipeServer::Initial] CreateEvent PIPE_TIMER_OBJ_LOCAL_EVENT Failed! err=%d",
+    m_ownedStopObject.reset(::CreateWaitableTimerW(nullptr, TRUE, timerName));
+    HANDLE timer = m_ownedStopObject.get();
+    if (!timer) QVLOG(QVLOG_ERROR, L"[CPipeServer::Initial] CreateEvent PIPE_TIMER_OBJ_LOCAL_EVENT Failed! err=%d",
                ::GetLastError());
     m_timerPeriod = seconds;
     return Initialize(name, timer);
@@ -82,18 +77,19 @@ bool CPipeServer::Initialize(const wchar_t* name, HANDLE stopObject) {
 
 bool CPipeServer::CreateInstance(DWORD index, SECURITY_ATTRIBUTES* security) {
     Instance& instance = m_instances[index];
-    instance.overlapped.hEvent = ::CreateEventW(nullptr, TRUE, TRUE, nullptr);
-    if (!instance.overlapped.hEvent) {
+    instance.event.reset(::CreateEventW(nullptr, TRUE, TRUE, nullptr));
+    instance.overlapped.hEvent = instance.event.get();
+    if (!instance.event) {
         QVLOG(QVLOG_ERROR, L"[CPipeServer::Initial] CreateEvent failed! err=%d", ::GetLastError());
         return false;
     }
     m_waitHandles[index] = instance.overlapped.hEvent;
 
     for (DWORD busy = 0;; ++busy) {
-        instance.pipe = ::CreateNamedPipeW(m_pipeName, PIPE_OPEN_MODE, PIPE_MODE, m_instanceCount,
-                                           IPC_PIPE_CHUNK, IPC_PIPE_CHUNK,
-                                           IPC_PIPE_DEFAULT_TIMEOUT_MS, security);
-        if (instance.pipe != INVALID_HANDLE_VALUE) break;
+        instance.pipe.reset(::CreateNamedPipeW(m_pipeName, PIPE_OPEN_MODE, PIPE_MODE, m_instanceCount,
+                                               IPC_PIPE_CHUNK, IPC_PIPE_CHUNK,
+                                               IPC_PIPE_DEFAULT_TIMEOUT_MS, security));
+        if (instance.pipe) break;
         DWORD error = ::GetLastError();
         if (error != ERROR_PIPE_BUSY) {
             QVLOG(QVLOG_ERROR, L"CPipeServer::Initialize: CreateNamedPipe() failed, error=%d", error);
@@ -107,7 +103,7 @@ bool CPipeServer::CreateInstance(DWORD index, SECURITY_ATTRIBUTES* security) {
         ::Sleep(IPC_PIPE_BUSY_SLEEP_MS);
     }
 
-    if (!ConnectToNewClient(instance.pipe, &instance.overlapped, &instance.pending)) {
+    if (!ConnectToNewClient(instance.pipe.get(), &instance.overlapped, &instance.pending)) {
         QVLOG(QVLOG_ERROR, L"[CPipeServer::Initial] ConnectToNewClient failed! err=%d", ::GetLastError());
         return false;
     }
@@ -144,12 +140,12 @@ bool CPipeServer::ConnectToNewClient(HANDLE pipe, OVERLAPPED* overlapped, DWORD*
 
 bool CPipeServer::DisconnectAndReconnect(DWORD index) {
     Instance& instance = m_instances[index];
-    if (!::DisconnectNamedPipe(instance.pipe)) {
+    if (!::DisconnectNamedPipe(instance.pipe.get())) {
         QVLOG(QVLOG_ERROR, L"CPipeServer::DisconnectAndReconnect: DisconnectNamedPipe() failed, error = 0x%08x",
               ::GetLastError());
         return false;
     }
-    if (!ConnectToNewClient(instance.pipe, &instance.overlapped, &instance.pending)) {
+    if (!ConnectToNewClient(instance.pipe.get(), &instance.overlapped, &instance.pending)) {
         QVLOG(QVLOG_ERROR, L"CPipeServer::DisconnectAndReconnect: ConnectToNewClient() failed, error = 0x%08x",
               ::GetLastError());
         return false;
@@ -194,7 +190,7 @@ bool CPipeServer::Recv(BYTE* buffer, DWORD* size) {
     Instance& instance = m_instances[index];
     if (instance.pending) {
         DWORD transferred = 0;
-        BOOL done = ::GetOverlappedResult(instance.pipe, &instance.overlapped, &transferred, FALSE);
+        BOOL done = ::GetOverlappedResult(instance.pipe.get(), &instance.overlapped, &transferred, FALSE);
         if (instance.state == STATE_CONNECTING) {
             if (!done) {
                 QVLOG(QVLOG_ERROR, L"CPipeServer::Recv: GetOverlappedResult() failed, error = 0x%08x",
@@ -219,7 +215,7 @@ bool CPipeServer::Recv(BYTE* buffer, DWORD* size) {
     }
 
     DWORD read = 0;
-    if (::ReadFile(instance.pipe, buffer, *size, &read, &instance.overlapped)) {
+    if (::ReadFile(instance.pipe.get(), buffer, *size, &read, &instance.overlapped)) {
         *size = read;
         if (read > 0) {
             instance.pending = 0;
@@ -254,15 +250,15 @@ bool CPipeServer::FinishRead(Instance& instance, DWORD index, DWORD* size) {
         const HANDLE handles[] = {instance.overlapped.hEvent, m_stopObject};
         if (::WaitForMultipleObjects(2, handles, FALSE, INFINITE) == WAIT_OBJECT_0 + 1) {
             DWORD ignored = 0;
-            ::CancelIo(instance.pipe);
-            ::GetOverlappedResult(instance.pipe, &instance.overlapped, &ignored, TRUE);
+            ::CancelIo(instance.pipe.get());
+            ::GetOverlappedResult(instance.pipe.get(), &instance.overlapped, &ignored, TRUE);
             DisconnectAndReconnect(index);
             *size = 0;
             return true;
         }
     }
     DWORD transferred = 0;
-    ::GetOverlappedResult(instance.pipe, &instance.overlapped, &transferred, TRUE);
+    ::GetOverlappedResult(instance.pipe.get(), &instance.overlapped, &transferred, TRUE);
     *size = transferred;
     if (::GetLastError() == ERROR_BROKEN_PIPE) {
         QVLOG(QVLOG_INFO, L"CPipeServer::Recv: GetOverlappedResult() failed due to broken pipe. DisconnectAndReconnect.");

@@ -36,10 +36,11 @@ private:
     enum : DWORD { STATE_CONNECTING = 0, STATE_READING = 1 };
 
     struct Instance {
-        OVERLAPPED overlapped;
-        HANDLE pipe;
-        DWORD state;
-        DWORD pending;
+        OVERLAPPED overlapped;           // its event is `event`
+        QvCommon::UniqueHandle pipe;
+        QvCommon::UniqueHandle event;
+        DWORD state = STATE_CONNECTING;
+        DWORD pending = 0;
     };
 
     bool CreateInstance(DWORD index, SECURITY_ATTRIBUTES* security);
@@ -51,7 +52,7 @@ private:
     std::vector<HANDLE> m_waitHandles;        // instance events, then the stop object
     Instance m_instances[IPC_PIPE_MAX_INSTANCES];
     HANDLE m_stopObject = nullptr;
-    DWORD m_ownsStopObject = 0;
+    QvCommon::UniqueHandle m_ownedStopObject;   // the stop object, when the server made it
     DWORD m_timerPeriod = 0;
     std::unique_ptr<BYTE[]> m_buffer;         // IPC_RECEIVE_BUFFER bytes
     wchar_t m_pipeName[IPC_PIPE_NAME_CAPACITY];

@@ -46,10 +46,6 @@ std::wstring JoinPath(const std::wstring& path, const std::wstring& subkey) {
 
 Registry::Registry(DWORD view) : m_view(view) {}
 
-Registry::~Registry() {
-    if (m_key) ::RegCloseKey(m_key);   // a close error is swallowed here
-}
-
 void Registry::OpenForRead(const Key& location, const std::wstring& subkey) {
     OpenWith(location, subkey, KEY_QUERY_VALUE);
 }
@@ -85,25 +81,24 @@ void Registry::OpenWith(const Key& location, const std::wstring& subkey, REGSAM 
 }
 
 void Registry::Attach(HKEY root, HKEY key, const std::wstring& path) {
-    if (m_key) ::RegCloseKey(m_key);
     m_root = root;
-    m_key = key;
+    m_key.reset(key);
     m_path = path;
 }
 
 void Registry::Close(bool flush) {
     if (!m_key) Raise(QVSTORAGE_ERROR_NOT_OPEN, __LINE__);
     if (flush) Flush();
-    HKEY key = m_key;
-    m_key = nullptr;
+    HKEY key = m_key.release();
     m_root = nullptr;
     m_path.clear();
+    // Closed here rather than by the owner: its error is the caller's to see.
     Check(::RegCloseKey(key), __LINE__);
 }
 
 void Registry::Flush() {
     if (!m_key) Raise(QVSTORAGE_ERROR_NOT_OPEN, __LINE__);
-    Check(::RegFlushKey(m_key), __LINE__);
+    Check(::RegFlushKey(m_key.get()), __LINE__);
 }
 
 bool Registry::ReadBinaryOr(const std::wstring& name, std::vector<BYTE>& data,
@@ -122,11 +117,11 @@ bool Registry::ReadBinary(const std::wstring& name, std::vector<BYTE>& data) {
     if (!m_key) Raise(QVSTORAGE_ERROR_NOT_OPEN, __LINE__);
     DWORD type = 0;
     DWORD size = 0;
-    Check(::RegQueryValueExW(m_key, name.c_str(), nullptr, &type, nullptr, &size), __LINE__);
+    Check(::RegQueryValueExW(m_key.get(), name.c_str(), nullptr, &type, nullptr, &size), __LINE__);
     if (type != REG_BINARY) Raise(QVSTORAGE_ERROR_WRONG_TYPE, __LINE__);
     std::vector<BYTE> buffer(size);
     DWORD second = size;
-    LSTATUS status = ::RegQueryValueExW(m_key, name.c_str(), nullptr, &type, buffer.data(), &second);
+    LSTATUS status = ::RegQueryValueExW(m_key.get(), name.c_str(), nullptr, &type, buffer.data(), &second);
     if (status == ERROR_MORE_DATA) Raise(QVSTORAGE_ERROR_WRONG_TYPE, __LINE__);
     Check(status, __LINE__);
     if (type != REG_BINARY || second != size) Raise(QVSTORAGE_ERROR_WRONG_TYPE, __LINE__);
@@ -145,7 +140,7 @@ std::wstring Registry::ReadString(const std::wstring& name, const std::wstring&)
     if (!m_key) Raise(QVSTORAGE_ERROR_NOT_OPEN, __LINE__);
     DWORD type = 0;
     DWORD size = 0;
-    Check(::RegQueryValueExW(m_key, name.c_str(), nullptr, &type, nullptr, &size), __LINE__);
+    Check(::RegQueryValueExW(m_key.get(), name.c_str(), nullptr, &type, nullptr, &size), __LINE__);
     if (type != REG_SZ && type != REG_EXPAND_SZ && type != REG_MULTI_SZ)
         Raise(QVSTORAGE_ERROR_WRONG_TYPE, __LINE__);
     std::vector<BYTE> buffer;
@@ -155,7 +150,7 @@ std::wstring Registry::ReadString(const std::wstring& name, const std::wstring&)
         Raise(QVSTORAGE_ERROR_NO_BUFFER, __LINE__);
     }
     DWORD second = size;
-    LSTATUS status = ::RegQueryValueExW(m_key, name.c_str(), nullptr, &type, buffer.data(), &second);
+    LSTATUS status = ::RegQueryValueExW(m_key.get(), name.c_str(), nullptr, &type, buffer.data(), &second);
     // A value that grew between the two queries is as unusable as one that shrank.
     if (status == ERROR_MORE_DATA || (status == ERROR_SUCCESS && second != size))
         Raise(QVSTORAGE_ERROR_WRONG_TYPE, __LINE__);
@@ -175,7 +170,7 @@ DWORD Registry::ReadDword(const std::wstring& name, DWORD) {
     DWORD type = 0;
     DWORD value = 0;
     DWORD size = sizeof(value);
-    LSTATUS status = ::RegQueryValueExW(m_key, name.c_str(), nullptr, &type,
+    LSTATUS status = ::RegQueryValueExW(m_key.get(), name.c_str(), nullptr, &type,
                                         reinterpret_cast<BYTE*>(&value), &size);
     if (status == ERROR_MORE_DATA) Raise(QVSTORAGE_ERROR_WRONG_TYPE, __LINE__);
     Check(status, __LINE__);
@@ -185,28 +180,28 @@ DWORD Registry::ReadDword(const std::wstring& name, DWORD) {
 
 bool Registry::WriteBinary(const std::wstring& name, const std::vector<BYTE>& data) {
     if (!m_key) Raise(QVSTORAGE_ERROR_NOT_OPEN, __LINE__);
-    Check(::RegSetValueExW(m_key, name.c_str(), 0, REG_BINARY, data.data(),
+    Check(::RegSetValueExW(m_key.get(), name.c_str(), 0, REG_BINARY, data.data(),
                            static_cast<DWORD>(data.size())), __LINE__);
     return true;
 }
 
 void Registry::WriteString(const std::wstring& name, const std::wstring& value) {
     if (!m_key) Raise(QVSTORAGE_ERROR_NOT_OPEN, __LINE__);
-    Check(::RegSetValueExW(m_key, name.c_str(), 0, REG_SZ,
+    Check(::RegSetValueExW(m_key.get(), name.c_str(), 0, REG_SZ,
                            reinterpret_cast<const BYTE*>(value.c_str()),
                            static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t))), __LINE__);
 }
 
 bool Registry::WriteQword(const std::wstring& name, ULONGLONG value) {
     if (!m_key) Raise(QVSTORAGE_ERROR_NOT_OPEN, __LINE__);
-    Check(::RegSetValueExW(m_key, name.c_str(), 0, REG_QWORD,
+    Check(::RegSetValueExW(m_key.get(), name.c_str(), 0, REG_QWORD,
                            reinterpret_cast<const BYTE*>(&value), sizeof(value)), __LINE__);
     return true;
 }
 
 void Registry::WriteDword(const std::wstring& name, DWORD value) {
     if (!m_key) Raise(QVSTORAGE_ERROR_NOT_OPEN, __LINE__);
-    Check(::RegSetValueExW(m_key, name.c_str(), 0, REG_DWORD,
+    Check(::RegSetValueExW(m_key.get(), name.c_str(), 0, REG_DWORD,
                            reinterpret_cast<const BYTE*>(&value), sizeof(value)), __LINE__);
 }
 
@@ -217,12 +212,12 @@ void Registry::DeleteOpenKey() {
 
 void Registry::DeleteSubKey(const std::wstring& name) {
     if (!m_key) Raise(QVSTORAGE_ERROR_NOT_OPEN, __LINE__);
-    Check(::RegDeleteKeyExW(m_key, name.c_str(), ViewFlags(m_view), 0), __LINE__);
+    Check(::RegDeleteKeyExW(m_key.get(), name.c_str(), ViewFlags(m_view), 0), __LINE__);
 }
 
 void Registry::DeleteValue(const std::wstring& name) {
     if (!m_key) Raise(QVSTORAGE_ERROR_NOT_OPEN, __LINE__);
-    Check(::RegDeleteValueW(m_key, name.c_str()), __LINE__);
+    Check(::RegDeleteValueW(m_key.get(), name.c_str()), __LINE__);
 }
 
 bool Registry::EnumerateSubKeys(std::vector<std::wstring>& names) {
@@ -231,7 +226,7 @@ bool Registry::EnumerateSubKeys(std::vector<std::wstring>& names) {
     for (DWORD index = 0;; ++index) {
         wchar_t name[256];
         DWORD length = 256;
-        LSTATUS status = ::RegEnumKeyExW(m_key, index, name, &length, nullptr, nullptr, nullptr,
+        LSTATUS status = ::RegEnumKeyExW(m_key.get(), index, name, &length, nullptr, nullptr, nullptr,
                                          nullptr);
         if (status == ERROR_NO_MORE_ITEMS) return true;
         Check(status, __LINE__);
@@ -245,7 +240,7 @@ bool Registry::EnumerateValues(std::vector<std::wstring>& names) {
     for (DWORD index = 0;; ++index) {
         wchar_t name[16384];
         DWORD length = 16384;
-        LSTATUS status = ::RegEnumValueW(m_key, index, name, &length, nullptr, nullptr, nullptr,
+        LSTATUS status = ::RegEnumValueW(m_key.get(), index, name, &length, nullptr, nullptr, nullptr,
                                          nullptr);
         if (status == ERROR_NO_MORE_ITEMS) return true;
         Check(status, __LINE__);

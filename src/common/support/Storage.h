@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 #include "QvException.h"
+#include "QvHandle.h"
 
 // Storage kinds of a location.
 constexpr DWORD QVSTORAGE_REGISTRY = 0;
@@ -89,7 +90,8 @@ public:
 class Registry : public Base {
 public:
     explicit Registry(DWORD view = QVREG_VIEW_DEFAULT);
-    ~Registry() override;
+    // Closes an open key; a close error is swallowed.
+    ~Registry() override = default;
 
     void OpenForRead(const Key& location, const std::wstring& subkey) override;
     void OpenForWrite(const Key& location, const std::wstring& subkey) override;
@@ -123,7 +125,7 @@ private:
     void Attach(HKEY root, HKEY key, const std::wstring& path);
 
     HKEY m_root = nullptr;
-    HKEY m_key = nullptr;
+    QvCommon::UniqueRegKey m_key;
     std::wstring m_path;
     DWORD m_view;
 };
