@@ -77,13 +77,19 @@ uint32_t CIpcServer::HandleRcvCallback(CIpcCommand& command) {
     }
 }
 
-uint32_t CIpcServer::HandleRequest(CIpcCommand& command) {
-    QVLOG(QVLOG_TRACE, L"CIpcServer::HandleRcvCallback: Received OIPC_REQUEST");
+// The body of a request or query, logged as it arrived; false when it is not JSON.
+bool CIpcServer::ReadBody(const CIpcCommand& command, JsonValue& body) {
     std::wstring text;
-    JsonValue body;
-    if (!command.GetPayloadData(text) || !KelJson::Parse(text, body)) return PROVIDER_RESULT_INVALID_PARAMETER;
+    if (!command.GetPayloadData(text) || !KelJson::Parse(text, body)) return false;
     QVLOG(QVLOG_INFO, L"<---- Received IPC command: [0x%x, 0x%x, (%d chars body)]", command.GetClassId(),
           command.GetMessageId(), static_cast<int>(text.size()));
+    return true;
+}
+
+uint32_t CIpcServer::HandleRequest(CIpcCommand& command) {
+    QVLOG(QVLOG_TRACE, L"CIpcServer::HandleRcvCallback: Received OIPC_REQUEST");
+    JsonValue body;
+    if (!ReadBody(command, body)) return PROVIDER_RESULT_INVALID_PARAMETER;
     uint32_t result = m_controller->PostMessageToProvider(command.GetClassId(), command.GetMessageId(), body);
     if (IsProviderFailure(result))
         QVLOG(QVLOG_ERROR, L"+++++ Failed to post message to provider: 0x%08x", result);
@@ -92,13 +98,10 @@ uint32_t CIpcServer::HandleRequest(CIpcCommand& command) {
 
 uint32_t CIpcServer::HandleQuery(CIpcCommand& command) {
     QVLOG(QVLOG_TRACE, L"CIpcServer::HandleRcvCallback: Received OIPC_QUERY");
-    std::wstring text;
     JsonValue body;
     // The record then goes back unchanged, still a query, and the asker is
     // left to its watchdog.
-    if (!command.GetPayloadData(text) || !KelJson::Parse(text, body)) return PROVIDER_RESULT_INVALID_PARAMETER;
-    QVLOG(QVLOG_INFO, L"<---- Received IPC command: [0x%x, 0x%x, (%d chars body)]", command.GetClassId(),
-          command.GetMessageId(), static_cast<int>(text.size()));
+    if (!ReadBody(command, body)) return PROVIDER_RESULT_INVALID_PARAMETER;
     uint32_t result = m_controller->SendMessageToProvider(command.GetClassId(), command.GetMessageId(), body);
     const std::wstring reply = KelJson::Write(body);
     QVLOG(QVLOG_INFO, L"+++++ Function provider returns: [0x%x, (%d chars body)]", result,

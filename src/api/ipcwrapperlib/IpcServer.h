@@ -71,6 +71,7 @@ public:
     void RemoveRemoteListener(uint32_t classId, const std::wstring& pipeName);
 
 private:
+    static bool ReadBody(const CIpcCommand& command, JsonValue& body);
     uint32_t HandleRequest(CIpcCommand& command);
     uint32_t HandleQuery(CIpcCommand& command);
     uint32_t HandleAdvise(CIpcCommand& command);
