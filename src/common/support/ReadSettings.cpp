@@ -3,32 +3,21 @@
 #include "QvLog.h"
 #include "Storage.h"
 
-#include <memory>
-
 using QvCommon::Storage::Exception;
 using QvCommon::Storage::Key;
 using QvCommon::Storage::Registry;
 
-DWORD ReadRegDword(const std::wstring& path, const std::wstring& name, DWORD defaultValue,
-                   DWORD view) {
-    Registry storage(view);
-    try {
-        storage.OpenForRead(Key(QVSTORAGE_REGISTRY, HKEY_LOCAL_MACHINE, path), L"");
-        DWORD value = storage.ReadDword(name);
-        storage.Close(false);
-        return value;
-    } catch (Exception* e) {
-        delete e;
-        return defaultValue;
-    }
-}
+namespace {
 
-std::wstring ReadRegString(HKEY root, const std::wstring& path, const std::wstring& name,
-                           const std::wstring& defaultValue, DWORD view, DWORD* error) {
+// Opens the key read-only, reads one value and closes; any storage exception
+// gives the default, its code going to the optional error word.
+template <typename T, typename Read>
+T ReadOneValue(HKEY root, const std::wstring& path, DWORD view, const T& defaultValue, DWORD* error,
+               Read read) {
     Registry storage(view);
     try {
         storage.OpenForRead(Key(QVSTORAGE_REGISTRY, root, path), L"");
-        std::wstring value = storage.ReadString(name, defaultValue);
+        T value = read(storage);
         storage.Close(false);
         if (error) *error = 0;
         return value;
@@ -37,6 +26,20 @@ std::wstring ReadRegString(HKEY root, const std::wstring& path, const std::wstri
         delete e;
         return defaultValue;
     }
+}
+
+} // namespace
+
+DWORD ReadRegDword(const std::wstring& path, const std::wstring& name, DWORD defaultValue,
+                   DWORD view) {
+    return ReadOneValue(HKEY_LOCAL_MACHINE, path, view, defaultValue, nullptr,
+                        [&](Registry& storage) { return storage.ReadDword(name); });
+}
+
+std::wstring ReadRegString(HKEY root, const std::wstring& path, const std::wstring& name,
+                           const std::wstring& defaultValue, DWORD view, DWORD* error) {
+    return ReadOneValue(root, path, view, defaultValue, error,
+                        [&](Registry& storage) { return storage.ReadString(name, defaultValue); });
 }
 
 namespace Frwk {
