@@ -247,47 +247,59 @@ bool DebugLog::Trace(const char* file, int line, DWORD level, const wchar_t* for
     bool result = false;
     if (!IsWanted(level, result)) return result;
 
+    // A caller of the log must never see an exception: every step that
+    // allocates stays inside a try.
     std::wstring message;
+    bool formatted = true;
+    va_list args;
+    va_start(args, format);
     try {
-        va_list args;
-        va_start(args, format);
-        try {
-            message = FormatMessageText(format ? format : L"", args);
-        } catch (...) {
-            va_end(args);
-            throw;
-        }
-        va_end(args);
+        message = FormatMessageText(format ? format : L"", args);
     } catch (const std::bad_alloc&) {
         message.clear();   // written with an empty message
     } catch (String::Exception* e) {
         delete e;
         message.clear();
     } catch (...) {
+        formatted = false;
+    }
+    va_end(args);
+    if (!formatted) return false;
+
+    try {
+        SYSTEMTIME now;
+        ::GetLocalTime(&now);
+        return Write(now, FormatLine(now, file, line, level, message));
+    } catch (...) {
         return false;
     }
+}
 
-    SYSTEMTIME now;
-    ::GetLocalTime(&now);
-    std::wstring text = FormatLine(now, file, line, level, message);
-
+bool DebugLog::Write(const SYSTEMTIME& now, const std::wstring& text) {
     Synchronize::AutoLock libraryLock(m_libraryLock);
     if (!m_library.Trace) return false;
     return m_library.Trace(m_session, &now, text.c_str()) == 0;
 }
 
 bool DebugLog::DumpMemory(const char* file, int line, DWORD level, const void* data, DWORD size) {
-    Synchronize::AutoLock libraryLock(m_libraryLock);
     bool result = false;
     if (!IsWanted(level, result)) return result;
+    try {
+        SYSTEMTIME now;
+        ::GetLocalTime(&now);
+        return Write(now, DumpText(now, file, line, level, data, size));
+    } catch (...) {
+        return false;   // out of memory: the dump is lost, the caller goes on
+    }
+}
 
+std::wstring DebugLog::DumpText(const SYSTEMTIME& now, const char* file, int line, DWORD level,
+                                const void* data, DWORD size) const {
     std::wstring message = L">>> dump memory";
     if (size > DUMP_LIMIT) {
         message += Format(L"??? size too big, dump %d bytes only!", DUMP_LIMIT);
         size = DUMP_LIMIT;
     }
-    SYSTEMTIME now;
-    ::GetLocalTime(&now);
     std::wstring text = FormatLine(now, file, line, level, message);
 
     // Every row has 16 positions; a size that is a multiple of 16 (or 0) ends
@@ -306,9 +318,7 @@ bool DebugLog::DumpMemory(const char* file, int line, DWORD level, const void* d
             text += L"\r\n";
         }
     }
-
-    if (!m_library.Trace) return false;
-    return m_library.Trace(m_session, &now, text.c_str()) == 0;
+    return text;
 }
 
 } // namespace QvCommon

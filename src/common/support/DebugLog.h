@@ -36,6 +36,9 @@ public:
 
 private:
     bool IsWanted(DWORD level, bool& result);
+    bool Write(const SYSTEMTIME& now, const std::wstring& text);
+    std::wstring DumpText(const SYSTEMTIME& now, const char* file, int line, DWORD level,
+                          const void* data, DWORD size) const;
     std::wstring FormatLine(const SYSTEMTIME& time, const char* file, int line, DWORD level,
                             const std::wstring& message) const;
     // False when no storage object could be made for the location.

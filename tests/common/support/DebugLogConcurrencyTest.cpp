@@ -1,8 +1,6 @@
 // Lines from several threads and several processes reach the log whole and in
 // the order in which each thread wrote them.
 #include "DebugLogFixture.h"
-#include "ProductKeys.h"
-#include "QvHandle.h"
 
 #include <map>
 #include <memory>
@@ -16,6 +14,8 @@ namespace {
 constexpr wchar_t WRITER_PROGRAM[] = L"debuglog_writer.exe";
 constexpr int WRITER_THREADS = 2;       // as the helper program starts them
 constexpr DWORD WRITER_TIMEOUT_MS = 60000;
+// Longer than one formatting step; the helper program writes the same.
+const std::wstring PADDING(300, L'x');
 
 // The lines of each writer (process and thread) carry "seq <n>" with n
 // counting from 0; every line must parse, and every writer's numbers must come
@@ -33,26 +33,6 @@ std::map<std::pair<DWORD, DWORD>, int> CountInOrder(const std::vector<LogLine>& 
 
 } // namespace
 
-TEST_F(DebugLogTest, LinesOfManyThreadsArriveWholeAndInOrder) {
-    constexpr int THREADS = 8;
-    constexpr int LINES = 250;
-    const std::wstring padding(300, L'x');   // longer than one formatting step
-    Configure(QVLOG_INFO);
-    ASSERT_TRUE(Initialize());
-    std::vector<std::thread> threads;
-    for (int t = 0; t < THREADS; ++t)
-        threads.emplace_back([&] {
-            for (int i = 0; i < LINES; ++i) EXPECT_TRUE(QVLOG(QVLOG_INFO, L"seq %d%s", i, padding.c_str()));
-        });
-    for (std::thread& thread : threads) thread.join();
-
-    std::vector<LogLine> lines = ParsedLines();
-    EXPECT_EQ(static_cast<size_t>(THREADS * LINES), lines.size());
-    auto counts = CountInOrder(lines, padding);
-    EXPECT_EQ(static_cast<size_t>(THREADS), counts.size());
-    for (const auto& writer : counts) EXPECT_EQ(LINES, writer.second);
-}
-
 // Windows appends each write to a local file atomically by itself; Wine does
 // not (its NtWriteFile takes the file size and then writes at that offset, so
 // two processes can write over each other). Under Wine this test therefore
@@ -62,27 +42,26 @@ TEST_F(DebugLogTest, LinesOfTwoProcessesShareOneFile) {
     constexpr int PROCESSES = 2;
     constexpr int LINES = 200;   // per thread
     Configure(QVLOG_INFO);
-    const std::wstring gateName = L"Local\\" + UniqueName(L"KelDebugLogGate");
-    QvCommon::UniqueHandle gate(::CreateEventW(nullptr, TRUE, FALSE, gateName.c_str()));
-    ASSERT_TRUE(gate);
+    NamedEvent gate(UniqueName(L"KelDebugLogGate"));
+    ASSERT_TRUE(gate.Valid());
     std::vector<std::unique_ptr<ChildProcess>> writers;
     for (int p = 0; p < PROCESSES; ++p) {
         writers.push_back(std::make_unique<ChildProcess>(
-            WRITER_PROGRAM, L"\"" + m_key.Path() + L"\" " + std::to_wstring(LINES) + L" " + gateName));
+            WRITER_PROGRAM, Quoted(m_key.Path()) + L" " + std::to_wstring(LINES) + L" Local\\" + gate.Name()));
         ASSERT_TRUE(writers.back()->Started());
     }
     // This process writes at the same time, into the same file.
     ASSERT_TRUE(Initialize());
     ::Sleep(500);   // let the writers come up to the gate
-    ASSERT_TRUE(::SetEvent(gate.get()));
-    for (int i = 0; i < LINES; ++i) EXPECT_TRUE(QVLOG(QVLOG_INFO, L"seq %d", i));
+    ASSERT_TRUE(gate.Set());
+    for (int i = 0; i < LINES; ++i) EXPECT_TRUE(QVLOG(QVLOG_INFO, L"seq %d%s", i, PADDING.c_str()));
     for (const auto& writer : writers) EXPECT_EQ(0u, writer->Wait(WRITER_TIMEOUT_MS));
 
     // One file of the day for all three (two when the run crosses midnight).
     EXPECT_LE(FileNames(m_folder.Path()).size(), 2u);
     std::vector<LogLine> lines = ParsedLines();
     EXPECT_EQ(static_cast<size_t>((PROCESSES * WRITER_THREADS + 1) * LINES), lines.size());
-    auto counts = CountInOrder(lines, L"");
+    auto counts = CountInOrder(lines, PADDING);
     EXPECT_EQ(static_cast<size_t>(PROCESSES * WRITER_THREADS + 1), counts.size());
     for (const auto& writer : counts) EXPECT_EQ(LINES, writer.second);
 }

@@ -1,5 +1,6 @@
 // Helper process of the debug-log tests: logs numbered lines from two threads
-// through the registry key it is given, once the test opens the start gate.
+// (each padded beyond one formatting step) through the registry key it is
+// given, once the test opens the start gate.
 //   debuglog_writer.exe <key path below HKLM> <lines per thread> <gate event name>
 // Exit codes: 0 all lines accepted, 1 bad arguments, 2 initialisation failed,
 // 3 a line was refused.
@@ -32,10 +33,11 @@ int main(int argc, char** argv) {
                         L".\\", QVLOG_SESSION_INTERACTIVE))
         return 2;
     std::atomic<bool> refused{false};
+    const std::wstring padding(300, L'x');   // longer than one formatting step
     auto write = [&] {
         ::WaitForSingleObject(gate.get(), GATE_TIMEOUT_MS);
         for (int i = 0; i < lines; ++i)
-            if (!QVLOG(QVLOG_INFO, L"seq %d", i)) refused = true;
+            if (!QVLOG(QVLOG_INFO, L"seq %d%s", i, padding.c_str())) refused = true;
     };
     std::thread threads[WRITER_THREADS];
     for (std::thread& thread : threads) thread = std::thread(write);

@@ -121,16 +121,3 @@ TEST(SecurityAttributes, NoLabelBeforeVista) {
     EXPECT_EQ(7u, AllowedEntries(attributes).size());
     EXPECT_EQ(0u, LabelRid(attributes));
 }
-
-// The descriptor is usable by the system: a named event made with it can be
-// opened again and its label read back by the object manager.
-TEST(SecurityAttributes, NamedObjectTakesTheDescriptor) {
-    SecurityAttributes attributes(QVSEC_KIND_EVENT, QVSEC_INTEGRITY_NONE, false);
-    std::wstring name = L"Local\\KelSecurityTest_" + std::to_wstring(::GetCurrentProcessId());
-    HANDLE event = ::CreateEventW(attributes.Get(), TRUE, FALSE, name.c_str());
-    ASSERT_NE(nullptr, event);
-    HANDLE again = ::OpenEventW(EVENT_MODIFY_STATE | SYNCHRONIZE, FALSE, name.c_str());
-    EXPECT_NE(nullptr, again);
-    if (again) ::CloseHandle(again);
-    ::CloseHandle(event);
-}

@@ -5,12 +5,9 @@
 #include <vector>
 
 #include "ProductKeys.h"
-#include "RegistryScope.h"
 #include "Storage.h"
-#include "TestFiles.h"
 #include "TestSupport.h"
 
-using KelTest::RegAbsent;
 using KelTest::RegistryScope;
 using QvCommon::Storage::Exception;
 using QvCommon::Storage::IniFile;
@@ -23,10 +20,10 @@ constexpr DWORD WORKING_SET_DEFAULT = 350;
 
 std::vector<BYTE> Raw(std::initializer_list<BYTE> bytes) { return std::vector<BYTE>(bytes); }
 
-// Text stored without its terminator.
-std::vector<BYTE> Unterminated(const std::wstring& text) {
-    std::vector<BYTE> bytes = RegistryScope::Bytes(text);
-    bytes.resize(bytes.size() - sizeof(wchar_t));
+// The stored form of a text, with its terminator or without.
+std::vector<BYTE> Bytes(const std::wstring& text, bool terminated = true) {
+    std::vector<BYTE> bytes = KelTest::RegistryValue::String(L"", text).data;
+    if (!terminated) bytes.resize(bytes.size() - sizeof(wchar_t));
     return bytes;
 }
 
@@ -57,42 +54,36 @@ Thrown Catch(const std::function<void()>& operation) {
 // view and, through ReadRegDword's default view, "WorkingSetMB" from the
 // redirected 32-bit view (Wow6432Node). Wine keeps the two views apart as
 // Windows does.
-TEST(RegistryViews, ProductStringsFrom64BitViewWorkingSetFromRedirectedView) {
-    RegistryScope path64(KEY_WOW64_64KEY, QV_PRODUCT_KEY, QV_VALUE_PRODUCT_PATH, L"C:\\Quorvane64\\");
-    RegistryScope path32(KEY_WOW64_32KEY, QV_PRODUCT_KEY, QV_VALUE_PRODUCT_PATH, L"C:\\Quorvane32\\");
-    RegistryScope set64(KEY_WOW64_64KEY, QV_PRODUCT_KEY, QV_VALUE_WORKING_SET_MB, DWORD{640});
-    RegistryScope set32(KEY_WOW64_32KEY, QV_PRODUCT_KEY, QV_VALUE_WORKING_SET_MB, DWORD{320});
-
-    EXPECT_EQ(QVREG_VIEW_64, Frwk::Utility::ProductRegistryView());
-    EXPECT_EQ(L"C:\\Quorvane64\\",
-              Frwk::Utility::GetStrFromHKLM_NORDAL(QV_VALUE_PRODUCT_PATH, L"none"));
-    EXPECT_EQ(320u, ReadRegDword(QV_PRODUCT_KEY, QV_VALUE_WORKING_SET_MB, WORKING_SET_DEFAULT,
-                                 QVREG_VIEW_DEFAULT));
-
-    struct ViewCase {
+TEST(RegistryViews, EachReadUsesItsView) {
+    struct Case {
+        const char* what;
         DWORD view;
+        bool setIn32;   // both views hold values, or only the 64-bit one
         DWORD workingSet;
         const wchar_t* productPath;
+    } cases[] = {
+        {"default view", QVREG_VIEW_DEFAULT, true, 320, L"C:\\Quorvane32\\"},
+        {"32-bit view", QVREG_VIEW_32, true, 320, L"C:\\Quorvane32\\"},
+        {"64-bit view", QVREG_VIEW_64, true, 640, L"C:\\Quorvane64\\"},
+        {"default view, value only in the 64-bit one", QVREG_VIEW_DEFAULT, false, WORKING_SET_DEFAULT, L"none"},
     };
-    const ViewCase cases[] = {
-        {QVREG_VIEW_DEFAULT, 320, L"C:\\Quorvane32\\"},
-        {QVREG_VIEW_32, 320, L"C:\\Quorvane32\\"},
-        {QVREG_VIEW_64, 640, L"C:\\Quorvane64\\"},
-    };
-    for (const ViewCase& c : cases) {
-        SCOPED_TRACE(c.view);
-        EXPECT_EQ(c.workingSet, ReadRegDword(QV_PRODUCT_KEY, QV_VALUE_WORKING_SET_MB,
-                                             WORKING_SET_DEFAULT, c.view));
-        EXPECT_EQ(c.productPath, ReadRegString(HKEY_LOCAL_MACHINE, QV_PRODUCT_KEY,
-                                               QV_VALUE_PRODUCT_PATH, L"none", c.view));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        RegistryScope product64(QV_PRODUCT_KEY), product32(QV_PRODUCT_KEY, KEY_WOW64_32KEY);
+        ASSERT_TRUE(product64.SetString(QV_VALUE_PRODUCT_PATH, L"C:\\Quorvane64\\"));
+        ASSERT_TRUE(product64.SetDword(QV_VALUE_WORKING_SET_MB, 640));
+        if (c.setIn32) {
+            ASSERT_TRUE(product32.SetString(QV_VALUE_PRODUCT_PATH, L"C:\\Quorvane32\\"));
+            ASSERT_TRUE(product32.SetDword(QV_VALUE_WORKING_SET_MB, 320));
+        } else {
+            ASSERT_TRUE(product32.Remove(QV_VALUE_PRODUCT_PATH) && product32.Remove(QV_VALUE_WORKING_SET_MB));
+        }
+        EXPECT_EQ(QVREG_VIEW_64, Frwk::Utility::ProductRegistryView());
+        EXPECT_EQ(L"C:\\Quorvane64\\", Frwk::Utility::GetStrFromHKLM_NORDAL(QV_VALUE_PRODUCT_PATH, L"none"));
+        EXPECT_EQ(c.workingSet, ReadRegDword(QV_PRODUCT_KEY, QV_VALUE_WORKING_SET_MB, WORKING_SET_DEFAULT, c.view));
+        EXPECT_EQ(c.productPath,
+                  ReadRegString(HKEY_LOCAL_MACHINE, QV_PRODUCT_KEY, QV_VALUE_PRODUCT_PATH, L"none", c.view));
     }
-}
-
-TEST(RegistryViews, ValueOnlyIn64BitViewIsMissingForTheDefaultView) {
-    RegistryScope set64(KEY_WOW64_64KEY, QV_PRODUCT_KEY, QV_VALUE_WORKING_SET_MB, DWORD{640});
-    RegistryScope set32(KEY_WOW64_32KEY, QV_PRODUCT_KEY, QV_VALUE_WORKING_SET_MB, RegAbsent{});
-    EXPECT_EQ(WORKING_SET_DEFAULT, ReadRegDword(QV_PRODUCT_KEY, QV_VALUE_WORKING_SET_MB,
-                                                WORKING_SET_DEFAULT, QVREG_VIEW_DEFAULT));
 }
 
 // What the read functions make of each stored type: the value, or the default
@@ -106,7 +97,7 @@ TEST(ReadFunctions, StoredTypesAndDefaults) {
     };
     const DwordCase dwordCases[] = {
         {"REG_DWORD", REG_DWORD, Raw({0xF4, 0x01, 0, 0}), 500},
-        {"REG_SZ \"500\" counts as missing", REG_SZ, RegistryScope::Bytes(L"500"), 350},
+        {"REG_SZ \"500\" counts as missing", REG_SZ, Bytes(L"500"), 350},
         {"REG_BINARY of four bytes", REG_BINARY, Raw({0xF4, 0x01, 0, 0}), 350},
         {"REG_QWORD", REG_QWORD, Raw({0xF4, 0x01, 0, 0, 0, 0, 0, 0}), 350},
         {"REG_DWORD of eight bytes", REG_DWORD, Raw({0xF4, 0x01, 0, 0, 0, 0, 0, 0}), 350},
@@ -115,7 +106,8 @@ TEST(ReadFunctions, StoredTypesAndDefaults) {
     };
     for (const DwordCase& c : dwordCases) {
         SCOPED_TRACE(c.what);
-        RegistryScope value(KEY_WOW64_32KEY, QV_PRODUCT_KEY, QV_VALUE_WORKING_SET_MB, c.type, c.data);
+        RegistryScope product32(QV_PRODUCT_KEY, KEY_WOW64_32KEY);
+        ASSERT_TRUE(product32.Set({QV_VALUE_WORKING_SET_MB, c.type, c.data}));
         EXPECT_EQ(c.expected, ReadRegDword(QV_PRODUCT_KEY, QV_VALUE_WORKING_SET_MB,
                                            WORKING_SET_DEFAULT, QVREG_VIEW_DEFAULT));
     }
@@ -129,19 +121,20 @@ TEST(ReadFunctions, StoredTypesAndDefaults) {
     };
     const std::wstring multi(L"first\0second\0", 13);
     const StringCase stringCases[] = {
-        {"REG_SZ", REG_SZ, RegistryScope::Bytes(L"FR-FR"), L"FR-FR", 0},
-        {"REG_SZ empty", REG_SZ, RegistryScope::Bytes(L""), L"", 0},
-        {"REG_SZ without terminator", REG_SZ, Unterminated(L"DE-DE"), L"DE-DE", 0},
-        {"REG_EXPAND_SZ stays unexpanded", REG_EXPAND_SZ, RegistryScope::Bytes(L"%WINDIR%\\x"),
+        {"REG_SZ", REG_SZ, Bytes(L"FR-FR"), L"FR-FR", 0},
+        {"REG_SZ empty", REG_SZ, Bytes(L""), L"", 0},
+        {"REG_SZ without terminator", REG_SZ, Bytes(L"DE-DE", false), L"DE-DE", 0},
+        {"REG_EXPAND_SZ stays unexpanded", REG_EXPAND_SZ, Bytes(L"%WINDIR%\\x"),
          L"%WINDIR%\\x", 0},
-        {"REG_MULTI_SZ keeps its inner terminators", REG_MULTI_SZ, RegistryScope::Bytes(multi),
+        {"REG_MULTI_SZ keeps its inner terminators", REG_MULTI_SZ, Bytes(multi),
          multi, 0},
         {"REG_DWORD", REG_DWORD, Raw({1, 0, 0, 0}), L"default", ERROR_INVALID_DATA},
         {"REG_BINARY", REG_BINARY, Raw({'E', 0, 'N', 0, 0, 0}), L"default", ERROR_INVALID_DATA},
     };
     for (const StringCase& c : stringCases) {
         SCOPED_TRACE(c.what);
-        RegistryScope value(KEY_WOW64_64KEY, QV_PRODUCT_KEY, QV_VALUE_LANGUAGE, c.type, c.data);
+        RegistryScope product(QV_PRODUCT_KEY);
+        ASSERT_TRUE(product.Set({QV_VALUE_LANGUAGE, c.type, c.data}));
         DWORD error = 0xDEAD;
         std::wstring read = ReadRegString(HKEY_LOCAL_MACHINE, QV_PRODUCT_KEY, QV_VALUE_LANGUAGE,
                                           L"default", QVREG_VIEW_64, &error);
@@ -150,18 +143,9 @@ TEST(ReadFunctions, StoredTypesAndDefaults) {
     }
 }
 
-// A caller that copies a REG_MULTI_SZ up to its first terminator sees only
-// the first string.
-TEST(ReadFunctions, MultiStringCopiedAsCStringGivesItsFirstString) {
-    RegistryScope value(KEY_WOW64_64KEY, QV_PRODUCT_KEY, QV_VALUE_LANGUAGE,
-                        std::wstring(L"first\0second\0", 13), REG_MULTI_SZ);
-    std::wstring read = Frwk::Utility::GetStrFromHKLM_NORDAL(QV_VALUE_LANGUAGE, L"");
-    EXPECT_EQ(L"first", std::wstring(read.c_str()));
-}
-
 TEST(ReadFunctions, MissingKeyAndValueGiveTheDefaultWithCode2) {
-    RegistryScope present(KEY_WOW64_64KEY, QV_PRODUCT_KEY, QV_VALUE_PRODUCT_PATH, L"C:\\Q\\");
-    RegistryScope absent(KEY_WOW64_64KEY, QV_PRODUCT_KEY, QV_VALUE_LANGUAGE, RegAbsent{});
+    RegistryScope product(QV_PRODUCT_KEY);
+    ASSERT_TRUE(product.SetString(QV_VALUE_PRODUCT_PATH, L"C:\\Q\\") && product.Remove(QV_VALUE_LANGUAGE));
     const wchar_t* const keys[] = {QV_PRODUCT_KEY, QV_PRODUCT_KEY L"\\NoSuchKey"};
     for (const wchar_t* key : keys) {
         SCOPED_TRACE(testing::Message() << std::string(key, key + wcslen(key)));
@@ -174,101 +158,80 @@ TEST(ReadFunctions, MissingKeyAndValueGiveTheDefaultWithCode2) {
 }
 
 TEST(StorageException, CodesAndSources) {
-    RegistryScope text(KEY_WOW64_64KEY, QV_PRODUCT_KEY, QV_VALUE_LANGUAGE, L"FR-FR");
-    RegistryScope number(KEY_WOW64_64KEY, QV_PRODUCT_KEY, QV_VALUE_WORKING_SET_MB, DWORD{500});
-    RegistryScope absent(KEY_WOW64_64KEY, QV_PRODUCT_KEY, QV_VALUE_INSTALL_CULTURE, RegAbsent{});
+    RegistryScope product(QV_PRODUCT_KEY);
+    ASSERT_TRUE(product.SetString(QV_VALUE_LANGUAGE, L"FR-FR") && product.SetDword(QV_VALUE_WORKING_SET_MB, 500) &&
+                product.Remove(QV_VALUE_INSTALL_CULTURE));
     KelTest::TempFolder folder;
 
     const std::string registry = "QvComn_Registry";
     const std::string ini = "QvComn_IniFile";
+    // The registry operations run on an object opened on the product key
+    // first, unless they say otherwise.
+    using Operation = std::function<void(Registry&)>;
     struct Case {
         const char* what;
-        std::function<void()> operation;
+        bool open;
+        Operation registryOperation;
+        std::function<void()> iniOperation;
         DWORD code;
-        const std::string& source;
     };
     const Case cases[] = {
-        {"open of a missing key", [] {
-             Registry r(QVREG_VIEW_64);
-             r.OpenForRead(ProductKey(), L"NoSuchKey");
-         }, ERROR_FILE_NOT_FOUND, registry},
-        {"missing value: the default argument is not used", [] {
-             Registry r(QVREG_VIEW_64);
-             r.OpenForRead(ProductKey(), L"");
-             r.ReadString(QV_VALUE_INSTALL_CULTURE, L"default");
-         }, ERROR_FILE_NOT_FOUND, registry},
-        {"missing DWORD", [] {
-             Registry r(QVREG_VIEW_64);
-             r.OpenForRead(ProductKey(), L"");
-             r.ReadDword(QV_VALUE_INSTALL_CULTURE);
-         }, ERROR_FILE_NOT_FOUND, registry},
-        {"location without a root key", [] {
-             Registry r(QVREG_VIEW_64);
-             r.OpenForRead(Key(QVSTORAGE_REGISTRY, nullptr, QV_PRODUCT_KEY), L"");
-         }, ERROR_BAD_ARGUMENTS, registry},
-        {"read before open", [] {
-             Registry r(QVREG_VIEW_64);
-             r.ReadString(QV_VALUE_LANGUAGE, L"");
-         }, ERROR_INVALID_HANDLE, registry},
-        {"DWORD read before open", [] { Registry(QVREG_VIEW_64).ReadDword(QV_VALUE_WORKING_SET_MB); },
-         ERROR_INVALID_HANDLE, registry},
-        {"close before open", [] { Registry(QVREG_VIEW_64).Close(false); }, ERROR_INVALID_HANDLE,
-         registry},
-        {"a failed open leaves the object closed", [] {
-             Registry r(QVREG_VIEW_64);
+        {"open of a missing key", false, [](Registry& r) { r.OpenForRead(ProductKey(), L"NoSuchKey"); }, {},
+         ERROR_FILE_NOT_FOUND},
+        {"missing value: the default argument is not used", true,
+         [](Registry& r) { r.ReadString(QV_VALUE_INSTALL_CULTURE, L"default"); }, {}, ERROR_FILE_NOT_FOUND},
+        {"missing DWORD", true, [](Registry& r) { r.ReadDword(QV_VALUE_INSTALL_CULTURE); }, {}, ERROR_FILE_NOT_FOUND},
+        {"location without a root key", false,
+         [](Registry& r) { r.OpenForRead(Key(QVSTORAGE_REGISTRY, nullptr, QV_PRODUCT_KEY), L""); }, {},
+         ERROR_BAD_ARGUMENTS},
+        {"read before open", false, [](Registry& r) { r.ReadString(QV_VALUE_LANGUAGE, L""); }, {}, ERROR_INVALID_HANDLE},
+        {"DWORD read before open", false, [](Registry& r) { r.ReadDword(QV_VALUE_WORKING_SET_MB); }, {},
+         ERROR_INVALID_HANDLE},
+        {"close before open", false, [](Registry& r) { r.Close(false); }, {}, ERROR_INVALID_HANDLE},
+        {"a failed open leaves the object closed", false, [](Registry& r) {
              try {
                  r.OpenForRead(ProductKey(), L"NoSuchKey");
              } catch (Exception* e) {
                  delete e;
              }
              r.ReadString(QV_VALUE_LANGUAGE, L"");
-         }, ERROR_INVALID_HANDLE, registry},
-        {"a closed object reads no more", [] {
-             Registry r(QVREG_VIEW_64);
-             r.OpenForRead(ProductKey(), L"");
+         }, {}, ERROR_INVALID_HANDLE},
+        {"a closed object reads no more", true, [](Registry& r) {
              r.Close(false);
              r.ReadString(QV_VALUE_LANGUAGE, L"");
-         }, ERROR_INVALID_HANDLE, registry},
-        {"DWORD read of REG_SZ", [] {
-             Registry r(QVREG_VIEW_64);
-             r.OpenForRead(ProductKey(), L"");
-             r.ReadDword(QV_VALUE_LANGUAGE);
-         }, ERROR_INVALID_DATA, registry},
-        {"string read of REG_DWORD", [] {
-             Registry r(QVREG_VIEW_64);
-             r.OpenForRead(ProductKey(), L"");
-             r.ReadString(QV_VALUE_WORKING_SET_MB, L"");
-         }, ERROR_INVALID_DATA, registry},
-        {"binary read of REG_SZ", [] {
-             Registry r(QVREG_VIEW_64);
-             r.OpenForRead(ProductKey(), L"");
+         }, {}, ERROR_INVALID_HANDLE},
+        {"DWORD read of REG_SZ", true, [](Registry& r) { r.ReadDword(QV_VALUE_LANGUAGE); }, {}, ERROR_INVALID_DATA},
+        {"string read of REG_DWORD", true, [](Registry& r) { r.ReadString(QV_VALUE_WORKING_SET_MB, L""); }, {},
+         ERROR_INVALID_DATA},
+        {"binary read of REG_SZ", true, [](Registry& r) {
              std::vector<BYTE> data;
              r.ReadBinary(QV_VALUE_LANGUAGE, data);
-         }, ERROR_INVALID_DATA, registry},
-        {"INI without a section", [&folder] {
-             IniFile f;
-             f.OpenForRead(Key(folder.Path(), L"settings.ini"), L"");
-         }, ERROR_BAD_ARGUMENTS, ini},
-        {"INI without a file name", [&folder] {
-             IniFile f;
-             f.OpenForRead(Key(folder.Path(), L""), L"Section");
-         }, ERROR_BAD_ARGUMENTS, ini},
-        {"INI read before open", [] { IniFile().ReadString(L"Name", L""); }, ERROR_INVALID_HANDLE,
-         ini},
-        {"INI close before open", [] { IniFile().Close(false); }, ERROR_INVALID_HANDLE, ini},
+         }, {}, ERROR_INVALID_DATA},
+        {"INI without a section", false, {},
+         [&folder] { IniFile().OpenForRead(Key(folder.Path(), L"settings.ini"), L""); }, ERROR_BAD_ARGUMENTS},
+        {"INI without a file name", false, {},
+         [&folder] { IniFile().OpenForRead(Key(folder.Path(), L""), L"Section"); }, ERROR_BAD_ARGUMENTS},
+        {"INI read before open", false, {}, [] { IniFile().ReadString(L"Name", L""); }, ERROR_INVALID_HANDLE},
+        {"INI close before open", false, {}, [] { IniFile().Close(false); }, ERROR_INVALID_HANDLE},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        Thrown thrown = Catch(c.operation);
+        Thrown thrown = Catch([&c] {
+            if (c.iniOperation) return c.iniOperation();
+            Registry r(QVREG_VIEW_64);
+            if (c.open) r.OpenForRead(ProductKey(), L"");
+            c.registryOperation(r);
+        });
         EXPECT_EQ(c.code, thrown.code);
-        EXPECT_EQ(c.source, thrown.source);
+        EXPECT_EQ(c.iniOperation ? ini : registry, thrown.source);
     }
 }
 
 // The location's path gets exactly one "\" before the subkey, with or without
 // one of its own; an empty subkey opens the location itself.
 TEST(RegistryStorage, OpensLocationJoinedWithSubkey) {
-    RegistryScope value(KEY_WOW64_64KEY, QV_DEBUGLOG_KEY, QV_VALUE_DUMP_TYPE, DWORD{1});
+    RegistryScope debugLog(QV_DEBUGLOG_KEY);
+    ASSERT_TRUE(debugLog.SetDword(QV_VALUE_DUMP_TYPE, 1));
     struct Case {
         const wchar_t* path;
         const wchar_t* subkey;
@@ -293,57 +256,49 @@ TEST(RegistryStorage, OpensLocationJoinedWithSubkey) {
 TEST(IniFileStorage, ReadsWithDefaults) {
     KelTest::TempFolder folder;
     const std::string longText(600, 'x');
-    KelTest::Files::WriteText(folder.Path() + L"settings.ini",
-                           "[Log]\r\nEnable=1\r\nLevel=273\r\nLogPrefix=Quorvane\r\n"
-                           "Empty=\r\nLong=" + longText + "\r\nWord=abc\r\n[Other]\r\nLogFile=x\r\n");
+    ASSERT_TRUE(KelTest::WriteText(folder.Path() + L"settings.ini",
+                                   "[Log]\r\nEnable=1\r\nLevel=273\r\nLogPrefix=Quorvane\r\n"
+                                   "Empty=\r\nLong=" + longText + "\r\nWord=abc\r\n[Other]\r\nLogFile=x\r\n"));
     struct Case {
         const char* what;
         std::wstring folder;
+        const wchar_t* file;
         const wchar_t* name;
-        bool isString;
-        std::wstring stringDefault;
-        std::wstring expectedString;
-        DWORD dwordDefault;
-        DWORD expectedDword;
+        std::wstring stringDefault, expectedString;   // a string read when expectedString is not "-"
+        DWORD dwordDefault, expectedDword;
     };
-    const std::wstring withoutSlash = folder.Path().substr(0, folder.Path().size() - 1);
+    const std::wstring& f = folder.Path();
+    const std::wstring withoutSlash = f.substr(0, f.size() - 1);
     const Case cases[] = {
-        {"string", withoutSlash, L"LogPrefix", true, L"NORDAL", L"Quorvane", 0, 0},
-        {"string, folder ending in \\", folder.Path(), L"LogPrefix", true, L"NORDAL", L"Quorvane", 0, 0},
-        {"missing string", folder.Path(), L"LogExtension", true, L"log", L"log", 0, 0},
-        {"other section's value", folder.Path(), L"LogFile", true, L"none", L"none", 0, 0},
-        {"empty string stays empty", folder.Path(), L"Empty", true, L"dflt", L"", 0, 0},
-        {"text longer than one buffer", folder.Path(), L"Long", true, L"",
-         std::wstring(longText.begin(), longText.end()), 0, 0},
-        {"number", folder.Path(), L"Level", false, L"", L"", 0x100, 273},
-        {"missing number", folder.Path(), L"Robust", false, L"", L"", 0x100, 0x100},
-        {"text where a number is wanted", folder.Path(), L"Word", false, L"", L"", 5, 0},
+        {"string", withoutSlash, L"settings.ini", L"LogPrefix", L"NORDAL", L"Quorvane", 0, 0},
+        {"string, folder ending in \\", f, L"settings.ini", L"LogPrefix", L"NORDAL", L"Quorvane", 0, 0},
+        {"missing string", f, L"settings.ini", L"LogExtension", L"log", L"log", 0, 0},
+        {"other section's value", f, L"settings.ini", L"LogFile", L"none", L"none", 0, 0},
+        {"empty string stays empty", f, L"settings.ini", L"Empty", L"dflt", L"", 0, 0},
+        {"text longer than one buffer", f, L"settings.ini", L"Long", L"", KelTest::Widen(longText), 0, 0},
+        {"number", f, L"settings.ini", L"Level", L"", L"-", 0x100, 273},
+        {"missing number", f, L"settings.ini", L"Robust", L"", L"-", 0x100, 0x100},
+        {"text where a number is wanted", f, L"settings.ini", L"Word", L"", L"-", 5, 0},
+        {"missing file, string", f, L"absent.ini", L"LogPrefix", L"NORDAL", L"NORDAL", 0, 0},
+        {"missing file, number", f, L"absent.ini", L"Level", L"", L"-", 0x100, 0x100},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         IniFile file;
-        file.OpenForRead(Key(c.folder, L"settings.ini"), L"Log");
-        EXPECT_EQ(folder.Path() + L"settings.ini", file.GetFilePath());
-        if (c.isString)
+        file.OpenForRead(Key(c.folder, c.file), L"Log");
+        EXPECT_EQ(f + c.file, file.GetFilePath());
+        if (c.expectedString != L"-")
             EXPECT_EQ(c.expectedString, file.ReadString(c.name, c.stringDefault));
         else
             EXPECT_EQ(c.expectedDword, file.ReadDword(c.name, c.dwordDefault));
         file.Close(false);
     }
-}
-
-TEST(IniFileStorage, MissingFileGivesEveryDefault) {
-    KelTest::TempFolder folder;
-    IniFile file;
-    file.OpenForRead(Key(folder.Path(), L"absent.ini"), L"Log");
-    EXPECT_EQ(L"NORDAL", file.ReadString(L"LogPrefix", L"NORDAL"));
-    EXPECT_EQ(0x100u, file.ReadDword(L"Level", 0x100));
-    EXPECT_FALSE(QvCommon::Storage::File::IsExisted(folder.Path() + L"absent.ini"));
+    EXPECT_FALSE(QvCommon::Storage::File::IsExisted(f + L"absent.ini")) << "reading made no file";
 }
 
 TEST(FileExistence, PathsAndPatterns) {
     KelTest::TempFolder folder;
-    KelTest::Files::WriteText(folder.Path() + L"present.txt", "x");
+    ASSERT_TRUE(KelTest::WriteText(folder.Path() + L"present.txt", "x"));
     ASSERT_TRUE(::CreateDirectoryW((folder.Path() + L"sub").c_str(), nullptr));
     struct Case {
         const char* what;

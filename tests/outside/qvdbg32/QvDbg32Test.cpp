@@ -4,13 +4,11 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <aclapi.h>
-#include <chrono>
 #include <cwchar>
 #include <functional>
 #include <string>
 #include <thread>
 #include <vector>
-#include "LogFiles.h"
 #include "QvDbgConfig.h"
 #include "QvHandle.h"
 #include "TestSupport.h"
@@ -78,12 +76,10 @@ private:
     std::thread m_thread;
 };
 
-long long MillisecondsOf(const std::function<void()>& action) {
-    auto start = std::chrono::steady_clock::now();
+double MillisecondsOf(const std::function<void()>& action) {
+    Stopwatch watch;
     action();
-    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
-                                                                 start)
-        .count();
+    return watch.ElapsedMs();
 }
 
 QvDbgConfig MakeConfig(const Settings& settings) {
@@ -219,8 +215,7 @@ TEST_F(QvDbg32Test, FolderIsResolvedAndCreatedAtInitialisation) {
         ASSERT_TRUE(::SetCurrentDirectoryW(m_folder.Path().c_str()));
         DWORD handle = Open(SettingsFor(c.configured));
         ASSERT_TRUE(::SetCurrentDirectoryW(current));
-        DWORD attributes = ::GetFileAttributesW(c.created.c_str());
-        EXPECT_TRUE(attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY));
+        EXPECT_TRUE(IsFolder(c.created));
         EXPECT_EQ(0u, m_trace(handle, &LAST_DAY_OF_2025, L"here\r\n"));
         EXPECT_EQ(0u, m_uninitialize(handle));
         EXPECT_EQ("here\r\n", ReadBytes(c.created + L"\\KelConsole_2025-12-31.log"));
@@ -316,7 +311,7 @@ TEST_F(QvDbg32Test, TextsOfManyThreadsAndSessionsStayWhole) {
 
     bool complete = false;
     std::vector<std::wstring> lines =
-        SplitLines(FromUtf8(ReadBytes(At(L"KelConsole_2025-12-31.log"))), &complete);
+        SplitLines(Widen(ReadBytes(At(L"KelConsole_2025-12-31.log"))), &complete);
     EXPECT_TRUE(complete);
     ASSERT_EQ(static_cast<size_t>(2 * THREADS * TEXTS), lines.size());
     std::vector<int> next(THREADS, 0);
@@ -372,7 +367,7 @@ TEST_F(QvDbg32Test, WritersWaitForTheAppendLockOfTheFile) {
     {
         // A writer that keeps the lock too long costs this text, not a hang.
         LockHolder holder(lock.get(), 6000);
-        long long waited =
+        double waited =
             MillisecondsOf([&] { result = m_trace(handle, &LAST_DAY_OF_2025, L"lost\r\n"); });
         EXPECT_EQ(static_cast<DWORD>(ERROR_TIMEOUT), result);
         EXPECT_GE(waited, 4500);

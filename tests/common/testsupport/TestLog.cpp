@@ -1,0 +1,96 @@
+#include "TestLog.h"
+#include "DebugLog.h"
+#include "ProductKeys.h"
+#include "QvLog.h"
+#include "TestWait.h"
+
+#include <regex>
+
+namespace KelTest {
+
+size_t LogFolder::Count(const std::string& needle) const {
+    const std::string text = Text();
+    size_t count = 0;
+    for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + needle.size()))
+        ++count;
+    return count;
+}
+
+bool LogFolder::WaitFor(const std::string& needle, DWORD timeoutMs, size_t count) const {
+    return WaitUntil([&] { return Count(needle) >= count; }, timeoutMs);
+}
+
+std::vector<RegistryValue> LogSettings(DWORD level, const std::wstring& folder) {
+    return {RegistryValue::Dword(QV_VALUE_LOG_ENABLE, 1), RegistryValue::Dword(QV_VALUE_LOG_LEVEL, level),
+            RegistryValue::Dword(QV_VALUE_LOG_PROCESS, 0), RegistryValue::Dword(QV_VALUE_LOG_UNIT_TYPE, 0),
+            RegistryValue::String(QV_VALUE_LOG_FOLDER, folder)};
+}
+
+CapturedLog::CapturedLog(DWORD level) : CapturedLog(std::unique_ptr<TempFolder>(new TempFolder), level) {}
+
+CapturedLog::CapturedLog(std::unique_ptr<TempFolder> folder, DWORD level)
+    : LogFolder(folder->Path()), m_ownFolder(std::move(folder)) {
+    Start(level);
+}
+
+CapturedLog::CapturedLog(const std::wstring& folder, DWORD level) : LogFolder(folder) { Start(level); }
+
+void CapturedLog::Start(DWORD level) {
+    std::vector<RegistryValue> values = LogSettings(level, Path());
+    values.push_back(RegistryValue::String(QV_VALUE_LOG_PREFIX, L"KelTest"));
+    m_initialized = m_key.Set(values, QV_DEBUGLOG_INTERACTIVE) &&
+                    QvCommon::DebugLog::Instance().Initialize(L"KelTest", m_key.Location(), L".\\",
+                                                              QVLOG_SESSION_DETECT);
+}
+
+CapturedLog::~CapturedLog() { QvCommon::DebugLog::Instance().Uninitialize(); }
+
+std::vector<std::wstring> SplitLines(const std::wstring& text, bool* complete) {
+    std::vector<std::wstring> lines;
+    bool whole = true;
+    size_t start = 0;
+    for (size_t end; (end = text.find(L"\r\n", start)) != std::wstring::npos; start = end + 2) {
+        lines.push_back(text.substr(start, end - start));
+        if (lines.back().find_first_of(L"\r\n") != std::wstring::npos) whole = false;
+    }
+    if (start != text.size()) {
+        lines.push_back(text.substr(start));
+        whole = false;
+    }
+    if (complete) *complete = whole;
+    return lines;
+}
+
+bool ParseLogLine(const std::wstring& text, LogLine& parsed) {
+    static const std::wregex format(
+        LR"(^(\d{2})/(\d{2})/(\d{4}) (\d{2}):(\d{2}):(\d{2})\.(\d{3}) ([0-9a-f]{4,}):([0-9a-f]{4,}) )"
+        LR"((.{3}) <([^>]*)> (.*) - ([^\\/:]+)\((\d+)\)$)");
+    std::wsmatch m;
+    if (!std::regex_match(text, m, format)) return false;
+    auto number = [&](int i) { return std::stoi(m[i].str()); };
+    parsed.day = number(1);
+    parsed.month = number(2);
+    parsed.year = number(3);
+    parsed.hour = number(4);
+    parsed.minute = number(5);
+    parsed.second = number(6);
+    parsed.millisecond = number(7);
+    parsed.processId = std::stoul(m[8].str(), nullptr, 16);
+    parsed.threadId = std::stoul(m[9].str(), nullptr, 16);
+    parsed.marker = m[10].str();
+    parsed.module = m[11].str();
+    parsed.message = m[12].str();
+    parsed.file = m[13].str();
+    parsed.line = std::stoul(m[14].str());
+    return true;
+}
+
+std::wstring TodayStamp() {
+    SYSTEMTIME now;
+    ::GetLocalTime(&now);
+    wchar_t text[16];
+    _snwprintf_s(text, _countof(text), _TRUNCATE, L"%04u-%02u-%02u", now.wYear, now.wMonth, now.wDay);
+    return text;
+}
+
+} // namespace KelTest

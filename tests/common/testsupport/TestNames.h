@@ -1,0 +1,27 @@
+#pragma once
+// Names and text shared by every test program and helper process.
+#include <windows.h>
+#include <string>
+
+namespace KelTest {
+
+// A name no other test of this run uses: base plus process id, time and a counter.
+std::wstring UniqueName(const std::wstring& base);
+
+std::string Narrow(const std::wstring& text);   // UTF-16 to UTF-8
+std::wstring Widen(const std::string& text);    // UTF-8 to UTF-16
+
+// The folder of this executable, ending in "\": where the build puts every
+// program, DLL and helper of the project.
+std::wstring ProgramFolder();
+
+// An argument in quotes; a trailing backslash is doubled so that it does not
+// escape the closing quote.
+std::wstring Quoted(const std::wstring& argument);
+
+// Any argument (JSON with its quotes, say) written so that the Windows
+// command-line rules read it back unchanged: in quotes, each inner quote and
+// the backslashes before it escaped.
+std::wstring Argument(const std::wstring& argument);
+
+} // namespace KelTest
