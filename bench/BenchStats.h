@@ -6,6 +6,15 @@
 #include <string>
 #include <vector>
 
+// "--count N" on the command line caps every measured loop at N rounds and
+// the fan-out at N listeners: a run under ctest only shows that the
+// benchmarks still build and run, and its figures mean nothing.
+inline int& BenchCountLimit() {
+    static int limit = 0;   // 0: each benchmark's own counts
+    return limit;
+}
+inline int Rounds(int wanted) { return BenchCountLimit() > 0 ? std::min(wanted, BenchCountLimit()) : wanted; }
+
 struct Figures {
     double medianUs = 0;
     double p99Us = 0;

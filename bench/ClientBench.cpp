@@ -22,7 +22,7 @@ template <typename Query>
 Figures Measure(Query query, int iterations) {
     std::vector<double> samples;
     auto start = Clock::now();
-    for (int i = 0; i < iterations; ++i) {
+    for (int i = 0; i < Rounds(iterations); ++i) {
         auto before = Clock::now();
         if (!query()) {
             std::fprintf(stderr, "query failed\n");

@@ -163,6 +163,7 @@ int ListenRaw(const std::wstring& pipe, const std::wstring& semaphore, HANDLE re
 bool RunFanoutBench() {
     const std::wstring pid = std::to_wstring(::GetCurrentProcessId());
     for (int listeners : {1, 10, 50}) {
+        if (listeners > 1 && BenchCountLimit() > 0 && listeners > BenchCountLimit()) continue;
         const std::wstring tag = pid + L"_" + std::to_wstring(listeners);
         std::vector<double> library, baseline;
         long libraryReceived = 0, baselineReceived = 0;
@@ -181,8 +182,8 @@ bool RunFanoutBench() {
             for (int i = 0; i < 3000 && controller.Listeners() < listeners; ++i) ::Sleep(10);
             if (controller.Listeners() < listeners) return false;
             auto broadcast = [&] { controller.BroadcastMessageToListeners(FANOUT_MESSAGE, Body()); };
-            run.Measure(broadcast, WARM_UP_BROADCASTS);
-            library = run.Measure(broadcast, MEASURED_BROADCASTS);
+            run.Measure(broadcast, Rounds(WARM_UP_BROADCASTS));
+            library = run.Measure(broadcast, Rounds(MEASURED_BROADCASTS));
             libraryReceived = run.Received();
         }
         {
@@ -197,8 +198,8 @@ bool RunFanoutBench() {
             if (!run.Start()) return false;
             RawWriters writers(pipes);
             auto broadcast = [&] { writers.Broadcast(); };
-            run.Measure(broadcast, WARM_UP_BROADCASTS);
-            baseline = run.Measure(broadcast, MEASURED_BROADCASTS);
+            run.Measure(broadcast, Rounds(WARM_UP_BROADCASTS));
+            baseline = run.Measure(broadcast, Rounds(MEASURED_BROADCASTS));
             baselineReceived = run.Received();
         }
         Print("fanout_baseline", listeners, baseline, baselineReceived);

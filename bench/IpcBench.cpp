@@ -1,9 +1,10 @@
 // Query latency and throughput of the IPC library against a raw Win32 pipe
 // exchange with the same connection discipline, both between two processes;
 // the full client path; and broadcast fan-out to listening processes.
-//   ipc_bench [transport] [client] [fanout]
+//   ipc_bench [--count N] [transport] [client] [fanout]
 //                              runs the named parts (all without a name) and
-//                              prints one figure per line
+//                              prints one figure per line; --count caps every
+//                              loop at N rounds (a smoke run, as under ctest)
 //   ipc_bench serve-raw  <pipe> <ready> <quit>
 //   ipc_bench serve-raw1k <pipe> <ready> <quit>
 //   ipc_bench serve-peer <pipe> <ready> <quit>
@@ -12,6 +13,7 @@
 //   ipc_bench listen-raw <pipe> <semaphore> <ready> <quit>
 #include <windows.h>
 
+#include <algorithm>
 #include <chrono>
 #include <functional>
 #include <string>
@@ -67,7 +69,7 @@ Figures Measure(const QueryFn& query, const std::wstring& body, int callers, int
     auto start = Clock::now();
     for (int c = 0; c < callers; ++c) {
         threads.emplace_back([&, c] {
-            for (int i = 0; i < perCaller; ++i) {
+            for (int i = 0; i < Rounds(perCaller); ++i) {
                 auto before = Clock::now();
                 if (!query(c, body)) {
                     std::fprintf(stderr, "query failed\n");
@@ -160,11 +162,13 @@ int RunTransport(const std::wstring& rawPipe) {
 
 // The parts named on the command line, or all of them.
 int RunParts(int argc, wchar_t** argv) {
+    std::vector<std::wstring> parts;
+    for (int i = 1; i < argc; ++i) {
+        if (std::wstring(argv[i]) == L"--count" && i + 1 < argc) BenchCountLimit() = _wtoi(argv[++i]);
+        else parts.push_back(argv[i]);
+    }
     auto wanted = [&](const wchar_t* part) {
-        if (argc < 2) return true;
-        for (int i = 1; i < argc; ++i)
-            if (std::wstring(argv[i]) == part) return true;
-        return false;
+        return parts.empty() || std::find(parts.begin(), parts.end(), part) != parts.end();
     };
     // The raw baseline server serves the transport and the client parts.
     const std::wstring rawPipe = L"kelbench_raw_" + std::to_wstring(::GetCurrentProcessId());
