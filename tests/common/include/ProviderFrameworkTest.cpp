@@ -7,61 +7,25 @@
 
 namespace {
 
-// A controller that answers every send with a fixed code and reply.
+// A controller that answers every send with a fixed code and reply, and keeps what it was asked.
 class CannedController : public IProviderController {
 public:
     CannedController(uint32_t result, JsonValue reply) : m_result(result), m_reply(std::move(reply)) {}
     uint32_t SendMessageToProvider(uint32_t classId, uint32_t messageId, JsonValue& body) override {
-        lastClass = classId;
-        lastMessage = messageId;
-        lastBody = body;
+        asked = {{"class", classId}, {"message", messageId}, {"body", body}};
         body = m_reply;
         return m_result;
     }
-    uint32_t lastClass = 0, lastMessage = 0;
-    JsonValue lastBody = "unset";
+    JsonValue asked;
 private:
     uint32_t m_result;
     JsonValue m_reply;
 };
 
-std::wstring BinFolder() {
-    wchar_t self[MAX_PATH];
-    ::GetModuleFileNameW(nullptr, self, MAX_PATH);
-    std::wstring folder(self);
-    return folder.substr(0, folder.rfind(L'\\') + 1);
-}
-
 } // namespace
 
-TEST(ProviderController, BaseAnswersNotSupportedEverywhere) {
-    IProviderController base;
-    JsonValue body;
-    EXPECT_EQ(PROVIDER_RESULT_NOT_SUPPORTED, base.SendMessageToProvider(3, 0x11000009, body));
-    EXPECT_EQ(PROVIDER_RESULT_NOT_SUPPORTED, base.PostMessageToProvider(3, 0x11000009, body));
-    EXPECT_EQ(PROVIDER_RESULT_NOT_SUPPORTED, base.ControlMessage(1, 2));
-    EXPECT_EQ(PROVIDER_RESULT_NOT_SUPPORTED, base.AddMessageListener(2, nullptr, nullptr));
-    EXPECT_EQ(PROVIDER_RESULT_NOT_SUPPORTED, base.RemoveMessageListener(2, nullptr, nullptr));
-    EXPECT_EQ(PROVIDER_RESULT_NOT_SUPPORTED, base.BroadcastMessageToListeners(0x00020001, body));
-    EXPECT_EQ(PROVIDER_RESULT_NOT_SUPPORTED, base.RegisterProvider(nullptr));
-    EXPECT_EQ(PROVIDER_RESULT_NOT_SUPPORTED, base.UnregisterProvider(77));
-}
-
-TEST(ProviderResult, OnlyTheTopNibbleOneIsAFailure) {
-    EXPECT_TRUE(IsProviderFailure(0x10000003));
-    EXPECT_TRUE(IsProviderFailure(0x1002000d));
-    EXPECT_FALSE(IsProviderFailure(0x80004005));   // an HRESULT is not a provider failure
-    EXPECT_FALSE(IsProviderFailure(0));
-    EXPECT_FALSE(IsProviderFailure(0x77));
-}
-
 TEST(KeystrokeStatus, ReplyDecidesUnlessTheRequestFailed) {
-    struct Case {
-        const char* what;
-        uint32_t result;
-        JsonValue reply;
-        bool expected;
-    } cases[] = {
+    const struct { const char* what; uint32_t result; JsonValue reply; bool expected; } cases[] = {
         {"enabled", 0, {{"PinDriverEnable", true}}, true},
         {"disabled", 0, {{"PinDriverEnable", false}}, false},
         {"no key", 0, JsonValue::object(), false},
@@ -71,32 +35,27 @@ TEST(KeystrokeStatus, ReplyDecidesUnlessTheRequestFailed) {
         {"HRESULT failure", 0x80004005, {{"PinDriverEnable", false}}, true},
         {"transport failure", 0x10020010, JsonValue(), true},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         CannedController controller(c.result, c.reply);
         EXPECT_EQ(c.expected, KeystrokeCommon::KeystrokeSatus(&controller));
-        EXPECT_EQ(KEL_PROVIDER_PIN, controller.lastClass);
-        EXPECT_EQ(KEL_PIN_MSG_KEYSTROKE_STATUS, controller.lastMessage);
-        EXPECT_TRUE(controller.lastBody.is_null());
+        const JsonValue expected = {{"class", KEL_PROVIDER_PIN}, {"message", KEL_PIN_MSG_KEYSTROKE_STATUS}, {"body", nullptr}};
+        EXPECT_EQ(expected, controller.asked);
     }
     EXPECT_TRUE(KeystrokeCommon::KeystrokeSatus(nullptr));
 }
 
 TEST(LibProviderManager, LoadsFromAFolderAndRefusesBrokenLibraries) {
     KelTest::CapturedLog log;
-    const std::wstring bin = BinFolder();
-    struct Case {
-        const char* what;
-        std::wstring folder;
-        bool loads;
-        DWORD uninitializeError;   // 0: Uninitialize succeeds
-    } cases[] = {
+    const std::wstring bin = KelTest::ProgramFolder();
+    // uninitializeError: 0 when Uninitialize succeeds.
+    const struct { const char* what; std::wstring folder; bool loads; DWORD uninitializeError; } cases[] = {
         {"the real library, folder with a backslash", bin, true, 0},
         {"the real library, folder without one", bin.substr(0, bin.size() - 1), true, 0},
         {"no library in the folder", bin + L"no_such_folder", false, ERROR_INVALID_HANDLE},
         {"a library without QueryProviderController", bin + L"providers_no_query", false, ERROR_INVALID_HANDLE},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         LibProviderManager manager;
         EXPECT_EQ(c.loads, manager.Initialize(c.folder));
@@ -106,9 +65,7 @@ TEST(LibProviderManager, LoadsFromAFolderAndRefusesBrokenLibraries) {
             EXPECT_TRUE(log.WaitFor("InitializeLibrary() failed. [0x00001392]"));
         }
         EXPECT_EQ(c.uninitializeError == 0, manager.Uninitialize());
-        if (c.uninitializeError) {
-            EXPECT_TRUE(log.WaitFor("UnInitializeLibrary() failed. [0x00000006]"));
-        }
+        if (c.uninitializeError) { EXPECT_TRUE(log.WaitFor("UnInitializeLibrary() failed. [0x00000006]")); }
     }
     EXPECT_TRUE(log.Contains("InitializeLibrary() failed. [0x0000007e]"));   // module not found
     EXPECT_TRUE(log.Contains("InitializeLibrary() failed. [0x0000007f]"));   // procedure not found

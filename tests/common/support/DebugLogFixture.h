@@ -32,10 +32,32 @@ protected:
                                                          sessionKind);
     }
     // The lines written so far into a folder; every one must end in CR LF.
-    std::vector<std::wstring> Lines(const std::wstring& folder) const;
+    static std::vector<std::wstring> Lines(const std::wstring& folder) {
+        bool complete = false;
+        std::vector<std::wstring> lines = SplitLines(Widen(ReadFolder(folder)), &complete);
+        EXPECT_TRUE(complete) << "a line does not end in CR LF";
+        return lines;
+    }
     std::vector<std::wstring> Lines() const { return Lines(m_folder.Path()); }
     // The lines taken apart; each must have the log's format.
-    std::vector<LogLine> ParsedLines() const;
+    std::vector<LogLine> ParsedLines() const {
+        std::vector<LogLine> parsed;
+        for (const std::wstring& text : Lines()) {
+            parsed.emplace_back();
+            EXPECT_TRUE(ParseLogLine(text, parsed.back())) << "not a log line: " << ::testing::PrintToString(text);
+        }
+        return parsed;
+    }
+    // Each line as marker and message, or as it stands when it is not a log
+    // line (a row of a dump).
+    static std::vector<std::wstring> Messages(const std::wstring& folder) {
+        std::vector<std::wstring> messages;
+        for (const std::wstring& text : Lines(folder)) {
+            LogLine line;
+            messages.push_back(ParseLogLine(text, line) ? line.marker + L" " + line.message : text);
+        }
+        return messages;
+    }
     std::wstring InFolder(const std::wstring& name) const { return Join(m_folder.Path(), name); }
 
     TestRegistryKey m_key;

@@ -56,10 +56,7 @@ TEST_F(DebugLogTest, LineHasTheExactFormat) {
 
 TEST_F(DebugLogTest, LevelMaskSelectsTheLines) {
     const DWORD levels[] = {QVLOG_TRACE, QVLOG_INFO, QVLOG_ERROR, 0x2, 0x11};
-    struct Case {
-        DWORD mask;
-        std::vector<std::wstring> written;   // marker and message, in order
-    } cases[] = {
+    struct Case { DWORD mask; std::vector<std::wstring> written; } cases[] = {
         {0x111, {L".w. level 0x1", L"@@@ level 0x10", L"!!! level 0x100", L"??? level 0x11"}},
         {0x10, {L"@@@ level 0x10", L"??? level 0x11"}},
         {0x100, {L"!!! level 0x100"}},
@@ -76,13 +73,7 @@ TEST_F(DebugLogTest, LevelMaskSelectsTheLines) {
             EXPECT_EQ((c.mask & level) != 0, QVLOG(level, L"level 0x%x", level)) << level;
         ASSERT_TRUE(DebugLog::Instance().Uninitialize());
 
-        std::vector<std::wstring> written;
-        for (const std::wstring& text : Lines(folder)) {
-            LogLine line;
-            EXPECT_TRUE(ParseLogLine(text, line));
-            written.push_back(line.marker + L" " + line.message);
-        }
-        EXPECT_EQ(c.written, written);
+        EXPECT_EQ(c.written, Messages(folder));
     }
 }
 
@@ -107,12 +98,8 @@ TEST_F(DebugLogTest, LongMessagesAreWrittenWhole) {
 TEST_F(DebugLogTest, DumpRowsFollowTheirLine) {
     std::string ascii = "0123456789ABCDEF";
     const BYTE mixed[] = {0x00, 0x41, 0x7f, 0x0a, 0x20};
-    struct Case {
-        const char* label;
-        const void* data;
-        DWORD size;
-        std::vector<std::wstring> rows;   // after the line that opens the dump
-    } cases[] = {
+    // The rows come after the line that opens the dump.
+    struct Case { const char* label; const void* data; DWORD size; std::vector<std::wstring> rows; } cases[] = {
         {"16 bytes", ascii.data(), 16,
          {L" 30 31 32 33 34 35 36 37 38 39 41 42 43 44 45 46   0123456789ABCDEF",
           std::wstring(16 * 3 + 3 + 16, L' ')}},
@@ -129,12 +116,7 @@ TEST_F(DebugLogTest, DumpRowsFollowTheirLine) {
         expected.push_back(L"!!! >>> dump memory");
         expected.insert(expected.end(), c.rows.begin(), c.rows.end());
     }
-    std::vector<std::wstring> got;
-    for (const std::wstring& text : Lines()) {
-        LogLine line;
-        got.push_back(ParseLogLine(text, line) ? line.marker + L" " + line.message : text);
-    }
-    EXPECT_EQ(expected, got);
+    EXPECT_EQ(expected, Messages(m_folder.Path()));
 }
 
 TEST_F(DebugLogTest, BigDumpIsCutAt1800Bytes) {

@@ -2,8 +2,8 @@
 // registry or an INI file, the real QvDbg32.dll, the files it writes.
 #include "DebugLogFixture.h"
 
-#include <algorithm>
 #include <cstddef>
+#include <tuple>
 
 using QvCommon::DebugLog;
 using namespace KelTest;
@@ -29,116 +29,45 @@ TEST_F(DebugLogTest, CallsOutsideInitialisationAreDropped) {
     EXPECT_EQ(L"during", lines[0].message);
 }
 
-TEST_F(DebugLogTest, NoSessionSubkeyMeansOffWithoutTheLibrary) {
-    ASSERT_TRUE(m_key.SetDword(QV_VALUE_LOG_ENABLE, 1, L"SomethingElse"));
-    ASSERT_TRUE(Initialize());
-    EXPECT_FALSE(IsQvDbgLoaded());
-    // Disabled, a call "succeeds" without doing anything.
-    EXPECT_TRUE(QVLOG(QVLOG_ERROR, L"not written"));
-    EXPECT_TRUE(QVLOG_DUMP(QVLOG_ERROR, "abc", 3));
-    EXPECT_FALSE(IsQvDbgLoaded());
-    EXPECT_TRUE(FileNames(m_folder.Path()).empty());
-    EXPECT_EQ(L"", Field(Log().GetConfig().logFolder));   // nothing was read
-}
-
-TEST_F(DebugLogTest, EnableAloneLogsErrorsWithAnEmptyRecord) {
-    // Only "Enable": the reading stops at "Level", so the mask is the error
-    // level and the record carries no strings; the library then writes to its
-    // default folder, "<temp>\QvDbg", under the module name.
-    ASSERT_TRUE(m_key.SetDword(QV_VALUE_LOG_ENABLE, 1, QV_DEBUGLOG_INTERACTIVE));
-    const std::wstring module = L"EnableAlone" + std::to_wstring(::GetCurrentProcessId());
-    const std::wstring before = TodayStamp();
-    ASSERT_TRUE(DebugLog::Instance().Initialize(module, m_key.Location(), LIBRARY_FOLDER,
-                                                QVLOG_SESSION_INTERACTIVE));
-    EXPECT_TRUE(IsQvDbgLoaded());
-
-    const QvDbgConfig& config = Log().GetConfig();
-    EXPECT_EQ(module, Field(config.moduleName));
-    for (const std::wstring& text : {Field(config.logFolder), Field(config.logPrefix),
-                                     Field(config.logFile), Field(config.logExtension)})
-        EXPECT_EQ(L"", text);
-    EXPECT_EQ(0u, config.logProcess);
-    EXPECT_EQ(0u, config.logUnitType);
-    EXPECT_EQ(0, config.robust);
-    EXPECT_EQ(0, config.debugger);
-    EXPECT_EQ(0, config.serviceSession);
-    EXPECT_EQ(0, config.protectedSession);
-    SYSTEMTIME now;
-    ::GetLocalTime(&now);
-    EXPECT_EQ(now.wYear, config.localTime.wYear);
-
-    EXPECT_FALSE(QVLOG(QVLOG_TRACE, L"trace"));
-    EXPECT_FALSE(QVLOG(QVLOG_INFO, L"info"));
-    EXPECT_TRUE(QVLOG(QVLOG_ERROR, L"error"));
-    ASSERT_TRUE(DebugLog::Instance().Uninitialize());
-    const std::wstring after = TodayStamp();
-
-    wchar_t temp[MAX_PATH + 1] = {};
-    ::GetTempPathW(MAX_PATH + 1, temp);
-    std::wstring text;
-    for (const std::wstring& stamp : {before, after}) {   // the test may run over midnight
-        const std::wstring path = std::wstring(temp) + L"QvDbg\\" + module + L"_" + stamp + L".log";
-        text += Widen(ReadBytes(path));
-        ::DeleteFileW(path.c_str());
-        if (after == before) break;
-    }
-    std::vector<std::wstring> lines = SplitLines(text);
-    LogLine line;
-    ASSERT_EQ(1u, lines.size()) << ::testing::PrintToString(text);
-    ASSERT_TRUE(ParseLogLine(lines[0], line));
-    EXPECT_EQ(L"!!! error", line.marker + L" " + line.message);
-}
-
-TEST_F(DebugLogTest, UnknownStorageKindFailsInitialisation) {
-    Configure(QVLOG_ERROR);
-    for (DWORD kind : {2u, 3u, 5u, 0xFFFFFFFFu}) {
-        QvCommon::Storage::Key location(kind, HKEY_LOCAL_MACHINE, m_key.Path());
-        EXPECT_FALSE(DebugLog::Instance().Initialize(TEST_MODULE, location, LIBRARY_FOLDER,
-                                                     QVLOG_SESSION_INTERACTIVE))
-            << kind;
-        EXPECT_FALSE(QVLOG(QVLOG_ERROR, L"dropped")) << kind;
-    }
-    EXPECT_FALSE(IsQvDbgLoaded());
-    // Kind 4 is the registry too.
-    QvCommon::Storage::Key alternative(QVSTORAGE_REGISTRY_ALT, HKEY_LOCAL_MACHINE, m_key.Path());
-    EXPECT_TRUE(DebugLog::Instance().Initialize(TEST_MODULE, alternative, LIBRARY_FOLDER,
-                                                QVLOG_SESSION_INTERACTIVE));
-    EXPECT_TRUE(QVLOG(QVLOG_ERROR, L"written"));
-    EXPECT_EQ(1u, Lines().size());
-}
-
-// A library that cannot be loaded, lacks an entry point, or cannot open a
-// session: initialisation fails, the module is let go, and every later call is
-// dropped with false.
-TEST_F(DebugLogTest, UnusableLibraryFailsInitialisation) {
+// A storage kind the log does not know, a library that cannot be loaded, lacks
+// an entry point, or cannot open a session: initialisation fails, the module
+// is let go, and every later call is dropped with false.
+TEST_F(DebugLogTest, UnusableSettingsOrLibraryFailInitialisation) {
     struct Case {
         const wchar_t* label;
+        DWORD storageKind;
         const wchar_t* libraryFolder;
         bool folderIsAFile;   // the real library cannot create its folder
     } cases[] = {
-        {L"no library in the folder", L".\\no_such_folder", false},
-        {L"missing QvDbgTrace", L".\\qvdbg_missing_export", false},
-        {L"session handle 0", L".\\qvdbg_zero_handle", false},
-        {L"QvDbgInitialize fails", LIBRARY_FOLDER, true},
+        {L"storage kind 2", 2, LIBRARY_FOLDER, false},
+        {L"storage kind 3", 3, LIBRARY_FOLDER, false},
+        {L"storage kind 5", 5, LIBRARY_FOLDER, false},
+        {L"storage kind -1", 0xFFFFFFFFu, LIBRARY_FOLDER, false},
+        {L"no library in the folder", QVSTORAGE_REGISTRY, L".\\no_such_folder", false},
+        {L"missing QvDbgTrace", QVSTORAGE_REGISTRY, L".\\qvdbg_missing_export", false},
+        {L"session handle 0", QVSTORAGE_REGISTRY, L".\\qvdbg_zero_handle", false},
+        {L"QvDbgInitialize fails", QVSTORAGE_REGISTRY, LIBRARY_FOLDER, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(::testing::PrintToString(std::wstring(c.label)));
-        std::wstring logFolder = m_folder.Path();
+        const std::wstring logFolder = c.folderIsAFile ? InFolder(L"occupied") : m_folder.Path();
         if (c.folderIsAFile) {
-            logFolder = InFolder(L"occupied");
             ASSERT_TRUE(WriteText(logFolder, "a file, not a folder"));
         }
         ASSERT_TRUE(m_key.Set(LogSettings(0x111, logFolder), QV_DEBUGLOG_INTERACTIVE));
-        EXPECT_FALSE(Initialize(c.libraryFolder));
+        QvCommon::Storage::Key location(c.storageKind, HKEY_LOCAL_MACHINE, m_key.Path());
+        EXPECT_FALSE(DebugLog::Instance().Initialize(TEST_MODULE, location, c.libraryFolder,
+                                                     QVLOG_SESSION_INTERACTIVE));
         EXPECT_FALSE(IsQvDbgLoaded());
         EXPECT_FALSE(QVLOG(QVLOG_ERROR, L"dropped"));
         EXPECT_FALSE(QVLOG_DUMP(QVLOG_ERROR, "abc", 3));
         EXPECT_FALSE(DebugLog::Instance().Uninitialize());
         ::DeleteFileW(logFolder.c_str());
     }
-    // The log recovers once the library is there.
+    // The log recovers once the library is there; kind 4 is the registry too.
     Configure(QVLOG_ERROR);
-    ASSERT_TRUE(Initialize());
+    QvCommon::Storage::Key alternative(QVSTORAGE_REGISTRY_ALT, HKEY_LOCAL_MACHINE, m_key.Path());
+    ASSERT_TRUE(DebugLog::Instance().Initialize(TEST_MODULE, alternative, LIBRARY_FOLDER, QVLOG_SESSION_INTERACTIVE));
     EXPECT_TRUE(QVLOG(QVLOG_ERROR, L"written"));
     EXPECT_EQ(1u, Lines().size());
 }
@@ -177,139 +106,111 @@ TEST_F(DebugLogTest, IniFileTakesDefaultsForMissingValues) {
     }
 }
 
-TEST_F(DebugLogTest, SessionKindChoosesTheSubkey) {
-    // Logging stays off here (Enable 0), so only the record is looked at.
-    const std::pair<const wchar_t*, const wchar_t*> subkeys[] = {
-        {QV_DEBUGLOG_INTERACTIVE, L"interactive"},
-        {QV_DEBUGLOG_SERVICE, L"service"},
-        {QV_DEBUGLOG_PROTECTED, L"protected"},
-    };
-    for (const auto& subkey : subkeys)
-        ASSERT_TRUE(m_key.Set({RegistryValue::Dword(QV_VALUE_LOG_ENABLE, 0),
-                                   RegistryValue::Dword(QV_VALUE_LOG_LEVEL, 0x111),
-                                   RegistryValue::Dword(QV_VALUE_LOG_PROCESS, 0),
-                                   RegistryValue::Dword(QV_VALUE_LOG_UNIT_TYPE, 0),
-                                   RegistryValue::String(QV_VALUE_LOG_FOLDER, L""),
-                                   RegistryValue::String(QV_VALUE_LOG_PREFIX, subkey.second)}, subkey.first));
-    struct Case {
-        DWORD kind;
-        const wchar_t* prefix;
-        BYTE service;
-        BYTE protectedSession;
-    } cases[] = {
-        {QVLOG_SESSION_INTERACTIVE, L"interactive", 0, 0},
-        {QVLOG_SESSION_SERVICE, L"service", 1, 0},
-        {QVLOG_SESSION_PROTECTED, L"protected", 0, 1},
-        // Detected: this test runs in a user's session at medium integrity
-        // (under Wine always session 1).
-        {QVLOG_SESSION_DETECT, L"interactive", 0, 0},
-        {4, L"interactive", 0, 0},   // above 3 means detect
-    };
-    for (const Case& c : cases) {
-        ASSERT_TRUE(Initialize(LIBRARY_FOLDER, c.kind)) << c.kind;
-        EXPECT_EQ(c.prefix, Field(Log().GetConfig().logPrefix)) << c.kind;
-        EXPECT_EQ(c.service, Log().GetConfig().serviceSession) << c.kind;
-        EXPECT_EQ(c.protectedSession, Log().GetConfig().protectedSession) << c.kind;
-        EXPECT_TRUE(DebugLog::Instance().Uninitialize());
-    }
-    EXPECT_FALSE(IsQvDbgLoaded());
-}
-
-TEST_F(DebugLogTest, ReadingStopsAtTheFirstMissingOrMistypedValue) {
+// What the log reads from its key into the tracing library's record: the
+// session's subkey, values in order up to the first one missing or of the
+// wrong type; and what the log calls answer then (true without writing while
+// logging is off).
+TEST_F(DebugLogTest, RecordFollowsTheSettings) {
     using V = RegistryValue;
+    auto off = [](std::vector<RegistryValue> values) {   // "Enable" 0 and "Level" 0x111 first
+        values.insert(values.begin(), {V::Dword(QV_VALUE_LOG_ENABLE, 0), V::Dword(QV_VALUE_LOG_LEVEL, 0x111)});
+        return values;
+    };
+    auto session = [&](const wchar_t* prefix) {
+        return off({V::Dword(QV_VALUE_LOG_PROCESS, 0), V::Dword(QV_VALUE_LOG_UNIT_TYPE, 0),
+                    V::String(QV_VALUE_LOG_FOLDER, L""), V::String(QV_VALUE_LOG_PREFIX, prefix)});
+    };
+    using Subkeys = std::vector<std::pair<std::wstring, std::vector<RegistryValue>>>;
+    const Subkeys sessions = {{QV_DEBUGLOG_INTERACTIVE, session(L"interactive")},
+                              {QV_DEBUGLOG_SERVICE, session(L"service")},
+                              {QV_DEBUGLOG_PROTECTED, session(L"protected")}};
+    auto interactive = [](std::vector<RegistryValue> values) { return Subkeys{{QV_DEBUGLOG_INTERACTIVE, values}}; };
+    const std::wstring multi = InFolder(L"multi");
+    ASSERT_TRUE(::SetEnvironmentVariableW(L"KEL_DEBUGLOG_TEST_FOLDER", m_folder.Path().c_str()));
     struct Case {
         const char* label;
-        std::vector<RegistryValue> values;   // after "Enable" 0 and "Level" 0x111
+        Subkeys subkeys;
+        DWORD kind;
+        bool loaded;
+        DWORD answered;   // the levels whose calls answer true
         DWORD logProcess, logUnitType;
-        const wchar_t* folder;
-        const wchar_t* prefix;
-        BYTE robust;
+        std::wstring folder, prefix;
+        BYTE robust, service, protectedSession;
     } cases[] = {
-        {"LogProcess as text", {V::String(QV_VALUE_LOG_PROCESS, L"1")}, 0, 0, L"", L"", 0},
+        {"no session subkey", {{L"SomethingElse", {V::Dword(QV_VALUE_LOG_ENABLE, 1)}}}, QVLOG_SESSION_INTERACTIVE,
+         false, 0x111, 0, 0, L"", L"", 0, 0, 0},
+        // The reading stops at "Level": the mask is the error level, the record holds no strings.
+        {"Enable alone", interactive({V::Dword(QV_VALUE_LOG_ENABLE, 1)}), QVLOG_SESSION_INTERACTIVE, true, 0x100, 0, 0,
+         L"", L"", 0, 0, 0},
+        {"LogProcess as text", interactive(off({V::String(QV_VALUE_LOG_PROCESS, L"1")})), QVLOG_SESSION_INTERACTIVE,
+         false, 0x111, 0, 0, L"", L"", 0, 0, 0},
         {"LogFolder as DWORD",
-         {V::Dword(QV_VALUE_LOG_PROCESS, 3), V::Dword(QV_VALUE_LOG_UNIT_TYPE, 4),
-          V::Dword(QV_VALUE_LOG_FOLDER, 5), V::String(QV_VALUE_LOG_PREFIX, L"P")},
-         3, 4, L"", L"", 0},
+         interactive(off({V::Dword(QV_VALUE_LOG_PROCESS, 3), V::Dword(QV_VALUE_LOG_UNIT_TYPE, 4),
+                          V::Dword(QV_VALUE_LOG_FOLDER, 5), V::String(QV_VALUE_LOG_PREFIX, L"P")})),
+         QVLOG_SESSION_INTERACTIVE, false, 0x111, 3, 4, L"", L"", 0, 0, 0},
         {"LogExtension missing",
-         {V::Dword(QV_VALUE_LOG_PROCESS, 3), V::Dword(QV_VALUE_LOG_UNIT_TYPE, 4),
-          V::String(QV_VALUE_LOG_FOLDER, L"F"), V::String(QV_VALUE_LOG_PREFIX, L"P"),
-          V::String(QV_VALUE_LOG_FILE, L"L"), V::Dword(QV_VALUE_LOG_ROBUST, 1)},
-         3, 4, L"F", L"P", 0},
-    };
-    for (Case& c : cases) {
-        SCOPED_TRACE(c.label);
-        TestRegistryKey key;
-        std::vector<RegistryValue> values = {V::Dword(QV_VALUE_LOG_ENABLE, 0),
-                                             V::Dword(QV_VALUE_LOG_LEVEL, 0x111)};
-        values.insert(values.end(), c.values.begin(), c.values.end());
-        ASSERT_TRUE(key.Set(values, QV_DEBUGLOG_INTERACTIVE));
-        ASSERT_TRUE(DebugLog::Instance().Initialize(TEST_MODULE, key.Location(), LIBRARY_FOLDER,
-                                                    QVLOG_SESSION_INTERACTIVE));
-        const QvDbgConfig& config = Log().GetConfig();
-        EXPECT_EQ(c.logProcess, config.logProcess);
-        EXPECT_EQ(c.logUnitType, config.logUnitType);
-        EXPECT_EQ(c.folder, Field(config.logFolder));
-        EXPECT_EQ(c.prefix, Field(config.logPrefix));
-        EXPECT_EQ(c.robust, config.robust);
-        EXPECT_TRUE(DebugLog::Instance().Uninitialize());
-    }
-}
-
-TEST_F(DebugLogTest, ExpandableAndMultiStringFolders) {
-    // The log passes "LogFolder" on as stored; the library expands it.
-    const wchar_t* const variable = L"KEL_DEBUGLOG_TEST_FOLDER";
-    ASSERT_TRUE(::SetEnvironmentVariableW(variable, m_folder.Path().c_str()));
-    struct Case {
-        RegistryValue folder;
-        std::wstring inRecord;
-    } cases[] = {
-        {RegistryValue::String(QV_VALUE_LOG_FOLDER, L"%KEL_DEBUGLOG_TEST_FOLDER%\\expand",
-                               REG_EXPAND_SZ),
-         L"%KEL_DEBUGLOG_TEST_FOLDER%\\expand"},
-        {RegistryValue::MultiString(QV_VALUE_LOG_FOLDER, {InFolder(L"multi"), L"C:\\second"}),
-         InFolder(L"multi")},
+         interactive(off({V::Dword(QV_VALUE_LOG_PROCESS, 3), V::Dword(QV_VALUE_LOG_UNIT_TYPE, 4),
+                          V::String(QV_VALUE_LOG_FOLDER, L"F"), V::String(QV_VALUE_LOG_PREFIX, L"P"),
+                          V::String(QV_VALUE_LOG_FILE, L"L"), V::Dword(QV_VALUE_LOG_ROBUST, 1)})),
+         QVLOG_SESSION_INTERACTIVE, false, 0x111, 3, 4, L"F", L"P", 0, 0, 0},
+        // Passed on as stored (the library expands it), and the next field is
+        // read whole: the inner terminators of a REG_MULTI_SZ did not shift it.
+        {"expandable folder",
+         interactive(off({V::Dword(QV_VALUE_LOG_PROCESS, 0), V::Dword(QV_VALUE_LOG_UNIT_TYPE, 0),
+                          V::String(QV_VALUE_LOG_FOLDER, L"%KEL_DEBUGLOG_TEST_FOLDER%\\expand", REG_EXPAND_SZ),
+                          V::String(QV_VALUE_LOG_PREFIX, L"P")})),
+         QVLOG_SESSION_INTERACTIVE, false, 0x111, 0, 0, L"%KEL_DEBUGLOG_TEST_FOLDER%\\expand", L"P", 0, 0, 0},
+        {"multi-string folder",
+         interactive(off({V::Dword(QV_VALUE_LOG_PROCESS, 0), V::Dword(QV_VALUE_LOG_UNIT_TYPE, 0),
+                          V::MultiString(QV_VALUE_LOG_FOLDER, {multi, L"C:\\second"}),
+                          V::String(QV_VALUE_LOG_PREFIX, L"P")})),
+         QVLOG_SESSION_INTERACTIVE, false, 0x111, 0, 0, multi, L"P", 0, 0, 0},
+        {"interactive session", sessions, QVLOG_SESSION_INTERACTIVE, false, 0x111, 0, 0, L"", L"interactive", 0, 0, 0},
+        {"service session", sessions, QVLOG_SESSION_SERVICE, false, 0x111, 0, 0, L"", L"service", 0, 1, 0},
+        {"protected session", sessions, QVLOG_SESSION_PROTECTED, false, 0x111, 0, 0, L"", L"protected", 0, 0, 1},
+        // Detected: this test runs in a user's session at medium integrity
+        // (under Wine always session 1); a kind above 3 means detect.
+        {"detected session", sessions, QVLOG_SESSION_DETECT, false, 0x111, 0, 0, L"", L"interactive", 0, 0, 0},
+        {"kind 4", sessions, 4, false, 0x111, 0, 0, L"", L"interactive", 0, 0, 0},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(::testing::PrintToString(c.inRecord));
-        Configure(0x111, {c.folder, RegistryValue::String(QV_VALUE_LOG_PREFIX, L"P")});
-        ASSERT_TRUE(Initialize());
-        EXPECT_EQ(c.inRecord, Field(Log().GetConfig().logFolder));
-        // The next field is read whole: the inner terminators did not shift it.
-        EXPECT_EQ(L"P", Field(Log().GetConfig().logPrefix));
-        EXPECT_TRUE(QVLOG(QVLOG_INFO, L"here"));
-        ASSERT_TRUE(DebugLog::Instance().Uninitialize());
+        SCOPED_TRACE(c.label);
+        TestRegistryKey key;
+        for (const auto& subkey : c.subkeys) ASSERT_TRUE(key.Set(subkey.second, subkey.first));
+        ASSERT_TRUE(DebugLog::Instance().Initialize(TEST_MODULE, key.Location(), LIBRARY_FOLDER, c.kind));
+        EXPECT_EQ(c.loaded, IsQvDbgLoaded());
+        const QvDbgConfig& config = Log().GetConfig();
+        EXPECT_EQ(TEST_MODULE, Field(config.moduleName));
+        EXPECT_EQ(c.folder, Field(config.logFolder));
+        EXPECT_EQ(c.prefix, Field(config.logPrefix));
+        EXPECT_EQ(std::make_tuple(c.logProcess, c.logUnitType, c.robust, c.service, c.protectedSession),
+                  std::make_tuple(config.logProcess, config.logUnitType, config.robust, config.serviceSession,
+                                  config.protectedSession));
+        for (DWORD level : {QVLOG_TRACE, QVLOG_INFO, QVLOG_ERROR})
+            EXPECT_EQ((c.answered & level) != 0, QVLOG(level, L"level 0x%x", level)) << level;
+        EXPECT_TRUE(DebugLog::Instance().Uninitialize());
     }
-    EXPECT_EQ(1u, FileNames(InFolder(L"expand")).size());
-    EXPECT_EQ(1u, FileNames(InFolder(L"multi")).size());
-    ::SetEnvironmentVariableW(variable, nullptr);
+    ::SetEnvironmentVariableW(L"KEL_DEBUGLOG_TEST_FOLDER", nullptr);
+    EXPECT_TRUE(FileNames(m_folder.Path()).empty()) << "nothing was written while logging was off";
+    // The "Enable alone" line went to the library's default folder.
+    ::DeleteFileW((TempPath() + L"QvDbg\\" + TEST_MODULE + L"_" + TodayStamp() + L".log").c_str());
 }
 
 TEST_F(DebugLogTest, OverlongStringsAreCutInsideTheirFields) {
     const std::pair<const wchar_t*, wchar_t> settings[] = {
-        {QV_VALUE_LOG_FOLDER, L'F'},
-        {QV_VALUE_LOG_PREFIX, L'P'},
-        {QV_VALUE_LOG_FILE, L'L'},
-        {QV_VALUE_LOG_EXTENSION, L'E'},
-    };
-    std::vector<RegistryValue> values = {RegistryValue::Dword(QV_VALUE_LOG_ENABLE, 0),
-                                         RegistryValue::Dword(QV_VALUE_LOG_LEVEL, 0x111),
-                                         RegistryValue::Dword(QV_VALUE_LOG_PROCESS, 7),
-                                         RegistryValue::Dword(QV_VALUE_LOG_UNIT_TYPE, 9)};
-    for (const auto& setting : settings)
-        values.push_back(RegistryValue::String(setting.first, std::wstring(600, setting.second)));
-    values.push_back(RegistryValue::Dword(QV_VALUE_LOG_ROBUST, 2));
-    values.push_back(RegistryValue::Dword(QV_VALUE_LOG_DEBUGGER, 0x100));
+        {QV_VALUE_LOG_FOLDER, L'F'}, {QV_VALUE_LOG_PREFIX, L'P'}, {QV_VALUE_LOG_FILE, L'L'}, {QV_VALUE_LOG_EXTENSION, L'E'}};
+    using V = RegistryValue;
+    std::vector<RegistryValue> values = {V::Dword(QV_VALUE_LOG_ENABLE, 0), V::Dword(QV_VALUE_LOG_LEVEL, 0x111),
+                                         V::Dword(QV_VALUE_LOG_PROCESS, 7), V::Dword(QV_VALUE_LOG_UNIT_TYPE, 9)};
+    for (const auto& setting : settings) values.push_back(V::String(setting.first, std::wstring(600, setting.second)));
+    values.insert(values.end(), {V::Dword(QV_VALUE_LOG_ROBUST, 2), V::Dword(QV_VALUE_LOG_DEBUGGER, 0x100)});
     ASSERT_TRUE(m_key.Set(values, QV_DEBUGLOG_INTERACTIVE));
 
     ASSERT_TRUE(DebugLog::Instance().Initialize(std::wstring(100, L'M'), m_key.Location(),
                                                 LIBRARY_FOLDER, QVLOG_SESSION_INTERACTIVE));
     const QvDbgConfig& config = Log().GetConfig();
     const BYTE* record = reinterpret_cast<const BYTE*>(&config);
-    struct Span {
-        size_t offset;
-        size_t units;   // of the field, terminator included
-        wchar_t fill;
-    } spans[] = {
+    struct Span { size_t offset, units; wchar_t fill; } spans[] = {   // units: terminator included
         {offsetof(QvDbgConfig, moduleName), 32, L'M'},
         {offsetof(QvDbgConfig, logFolder), 260, L'F'},
         {offsetof(QvDbgConfig, logPrefix), 256, L'P'},
@@ -322,8 +223,6 @@ TEST_F(DebugLogTest, OverlongStringsAreCutInsideTheirFields) {
         EXPECT_EQ(L'\0', text[s.units - 1]) << s.offset;
     }
     // The numbers on either side of the strings are untouched.
-    EXPECT_EQ(7u, config.logProcess);
-    EXPECT_EQ(9u, config.logUnitType);
-    EXPECT_EQ(1, config.robust);
-    EXPECT_EQ(1, config.debugger);
+    EXPECT_EQ(std::make_tuple(7u, 9u, BYTE(1), BYTE(1)),
+              std::make_tuple(config.logProcess, config.logUnitType, config.robust, config.debugger));
 }

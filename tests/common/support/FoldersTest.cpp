@@ -28,31 +28,23 @@ std::wstring MissingDrive() {
     return std::wstring();
 }
 
-bool RunningUnderWine() {
-    HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
-    return ntdll && ::GetProcAddress(ntdll, "wine_get_version");
-}
-
 // Creating a folder on a drive letter that is not mapped fails on Windows with
 // ERROR_PATH_NOT_FOUND (3): the path below the missing drive cannot be
 // parsed. Wine 8 fails the same call with ERROR_FILE_NOT_FOUND (2).
 DWORD MissingDriveError() {
-    return RunningUnderWine() ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND;
+    return KelTest::UnderWine() ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND;
 }
 
 std::string Code(DWORD code) {
     char text[16];
-    snprintf(text, sizeof(text), "[0x%08lx]", static_cast<unsigned long>(code));
-    return text;
+    return std::string(text, snprintf(text, sizeof(text), "[0x%08lx]", static_cast<unsigned long>(code)));
 }
 
 // What one case wrote to the captured log: each expected line ("<marker>
 // <text>") in order, or nothing at all when none is expected.
 void ExpectLogged(const CapturedLog& log, size_t from, const std::vector<std::string>& lines) {
     const std::string written = log.Text().substr(from);
-    if (lines.empty()) {
-        EXPECT_EQ("", written);
-    }
+    if (lines.empty()) { EXPECT_EQ("", written); }
     size_t position = 0;
     for (const std::string& line : lines) {
         // The marker, the module of the captured log, the message.
@@ -69,14 +61,9 @@ void ExpectLogged(const CapturedLog& log, size_t from, const std::vector<std::st
 TEST(ProductLanguage, LanguageAndItsFallbacks) {
     struct Case {
         const char* what;
-        bool languagePresent;
-        DWORD languageType;
-        std::wstring language;
-        bool culturePresent;
-        std::wstring culture;
-        std::wstring expectedLanguage;
-        DWORD expectedError;
-        std::wstring expectedProductLanguage;
+        bool languagePresent; DWORD languageType; std::wstring language;
+        bool culturePresent; std::wstring culture;
+        std::wstring expectedLanguage; DWORD expectedError; std::wstring expectedProductLanguage;
         std::vector<std::string> logged;
     };
     const Case cases[] = {
@@ -116,12 +103,7 @@ TEST(ProductLanguage, LanguageAndItsFallbacks) {
 }
 
 TEST(InstalledFolder, ReturnedAsStoredFromThe64BitView) {
-    struct Case {
-        const char* what;
-        bool present;
-        std::wstring stored;
-        std::vector<std::string> logged;
-    } cases[] = {
+    struct Case { const char* what; bool present; std::wstring stored; std::vector<std::string> logged; } cases[] = {
         {"no trailing backslash", true, L"C:\\Quorvane\\NORDAL", {}},
         {"trailing backslash", true, L"C:\\Quorvane\\NORDAL\\", {}},
         {"missing", false, L"",
@@ -150,21 +132,12 @@ TEST(CreateSpecifiedFolder, CreatesMissingFoldersAlongThePath) {
     // Directly below the drive root, outside the test's own folder: removed
     // again should a faulty walk create it.
     const std::wstring oneSeparator = L"C:\\kel_one_separator_" + std::to_wstring(::GetCurrentProcessId());
-    struct Remover {
-        const std::wstring& path;
-        ~Remover() { ::RemoveDirectoryW(path.c_str()); }
-    } remover{oneSeparator};
+    struct Remover { const std::wstring& path; ~Remover() { ::RemoveDirectoryW(path.c_str()); } } remover{oneSeparator};
     ASSERT_FALSE(IsFolder(oneSeparator)) << "left over from an earlier run";
 
-    struct Case {
-        const char* what;
-        std::wstring folder;
-        bool result;
-        bool existed;
-        DWORD error;        // last error after a failure
-        std::wstring made;  // a folder that must exist afterwards
-        std::vector<std::string> logged;
-    };
+    // error: the last error after a failure; made: a folder that must exist afterwards.
+    struct Case { const char* what; std::wstring folder; bool result, existed; DWORD error; std::wstring made;
+                  std::vector<std::string> logged; };
     const std::wstring& b = base.Path();
     const std::string createFailed =
         "!!! Frwk::Utility::CreateSpecifiedFolder() - QvCommon::Storage::File::CreateDirectory() was failed. ";
@@ -192,15 +165,9 @@ TEST(CreateSpecifiedFolder, CreatesMissingFoldersAlongThePath) {
         ::SetLastError(0);
         EXPECT_EQ(c.result, Frwk::Utility::CreateSpecifiedFolder(c.folder, existed));
         EXPECT_EQ(c.existed, existed);
-        if (!c.result) {
-            EXPECT_EQ(c.error, ::GetLastError());
-            if (!c.folder.empty()) {
-                EXPECT_FALSE(IsFolder(c.folder));
-            }
-        }
-        if (!c.made.empty()) {
-            EXPECT_TRUE(IsFolder(c.made));
-        }
+        if (!c.result) { EXPECT_EQ(c.error, ::GetLastError()); }
+        if (!c.result && !c.folder.empty()) { EXPECT_FALSE(IsFolder(c.folder)); }
+        if (!c.made.empty()) { EXPECT_TRUE(IsFolder(c.made)); }
         if (!c.logged.empty()) ExpectLogged(log, before, c.logged);
     }
 }
@@ -213,15 +180,9 @@ TEST(DumpFolder, ReturnedAsStoredAndCreatedWhenMissing) {
     TempFolder base;
     const std::wstring& b = base.Path();
     const std::wstring missingDumps = missingDrive + L"\\Dumps\\";
-    struct Case {
-        const char* what;
-        REGSAM view;
-        bool present;
-        std::wstring stored;
-        std::wstring expected;
-        bool made;   // the folder exists afterwards
-        std::vector<std::string> logged;
-    };
+    // made: the folder exists afterwards.
+    struct Case { const char* what; REGSAM view; bool present; std::wstring stored, expected; bool made;
+                  std::vector<std::string> logged; };
     const Case cases[] = {
         {"missing folder", KEY_WOW64_64KEY, true, b + L"Interactive\\Dumps", b + L"Interactive\\Dumps", true, {}},
         // The second call finds it and returns it the same, and logs nothing.
@@ -247,14 +208,10 @@ TEST(DumpFolder, ReturnedAsStoredAndCreatedWhenMissing) {
         ASSERT_TRUE(protectedKey.SetString(QV_VALUE_LOG_FOLDER, b + L"Protected") &&
                     serviceKey.SetString(QV_VALUE_LOG_FOLDER, b + L"Service"));
         ASSERT_TRUE(interactive.Remove(QV_VALUE_LOG_FOLDER));
-        if (c.present) {
-            ASSERT_TRUE(inView.SetString(QV_VALUE_LOG_FOLDER, c.stored));
-        }
+        if (c.present) { ASSERT_TRUE(inView.SetString(QV_VALUE_LOG_FOLDER, c.stored)); }
         const size_t before = log.Text().size();
         EXPECT_EQ(c.expected, Frwk::Utility::GetDumpFolder());
-        if (!c.stored.empty()) {
-            EXPECT_EQ(c.made, IsFolder(c.stored));
-        }
+        if (!c.stored.empty()) { EXPECT_EQ(c.made, IsFolder(c.stored)); }
         EXPECT_FALSE(IsFolder(b + L"Protected") || IsFolder(b + L"Service"));
         ExpectLogged(log, before, c.logged);
     }
@@ -270,9 +227,7 @@ TEST(ModuleFolder, IsTheExecutablesFolderWithBackslash) {
     const std::wstring probe = L"kel_folder_probe_" + std::to_wstring(::GetCurrentProcessId()) + L".exe";
     ASSERT_TRUE(::CopyFileW((binFolder + L"folder_probe.exe").c_str(), (L"C:\\" + probe).c_str(), FALSE))
         << ::GetLastError();
-    struct Case {
-        std::wstring program, folder;
-    } cases[] = {{probe, L"C:\\"}, {L"folder_probe.exe", binFolder}};
+    struct Case { std::wstring program, folder; } cases[] = {{probe, L"C:\\"}, {L"folder_probe.exe", binFolder}};
     for (const Case& c : cases) {
         SCOPED_TRACE(KelTest::Narrow(c.folder));
         KelTest::ChildProcess child(c.program, L"", KelTest::ChildOptions().Capture().From(c.folder).In(binFolder));

@@ -9,10 +9,7 @@ using QvCommon::AccessControl::SecurityAttributes;
 
 namespace {
 
-struct Entry {
-    WELL_KNOWN_SID_TYPE group;
-    DWORD mask;
-};
+using Entry = std::pair<WELL_KNOWN_SID_TYPE, DWORD>;   // group and mask
 
 // Reads the allowed entries of the record's access list back, in order.
 std::vector<Entry> AllowedEntries(SecurityAttributes& attributes) {
@@ -32,7 +29,7 @@ std::vector<Entry> AllowedEntries(SecurityAttributes& attributes) {
         EXPECT_EQ(ACCESS_ALLOWED_ACE_TYPE, ace->Header.AceType);
         Entry entry = {WinNullSid, ace->Mask};
         for (WELL_KNOWN_SID_TYPE group : candidates)
-            if (::IsWellKnownSid(&ace->SidStart, group)) entry.group = group;
+            if (::IsWellKnownSid(&ace->SidStart, group)) entry.first = group;
         entries.push_back(entry);
     }
     return entries;
@@ -60,12 +57,7 @@ std::vector<Entry> Expected(DWORD admins, DWORD power, DWORD system, DWORD users
             {WinCreatorOwnerSid, owner}};
 }
 
-struct DescriptorCase {
-    DWORD kind;
-    DWORD integrity;
-    std::vector<Entry> entries;
-    DWORD labelRid;
-};
+struct DescriptorCase { DWORD kind; DWORD integrity; std::vector<Entry> entries; DWORD labelRid; };
 
 } // namespace
 
@@ -88,12 +80,7 @@ TEST(SecurityAttributes, DescriptorsCarryTheAccessTableAndLabel) {
         ASSERT_NE(nullptr, attributes.lpSecurityDescriptor);
         EXPECT_TRUE(attributes.bInheritHandle);
         EXPECT_TRUE(::IsValidSecurityDescriptor(attributes.lpSecurityDescriptor));
-        std::vector<Entry> entries = AllowedEntries(attributes);
-        ASSERT_EQ(c.entries.size(), entries.size());
-        for (size_t i = 0; i < entries.size(); ++i) {
-            EXPECT_EQ(c.entries[i].group, entries[i].group) << "entry " << i;
-            EXPECT_EQ(c.entries[i].mask, entries[i].mask) << "entry " << i;
-        }
+        EXPECT_EQ(c.entries, AllowedEntries(attributes));
         EXPECT_EQ(c.labelRid, LabelRid(attributes));
     }
 }

@@ -31,10 +31,7 @@ Key ProductKey() { return Key(QVSTORAGE_REGISTRY, HKEY_LOCAL_MACHINE, QV_PRODUCT
 
 // Runs an operation that must throw a storage exception; gives its code and
 // source, or fails the test.
-struct Thrown {
-    DWORD code = 0;
-    std::string source;
-};
+struct Thrown { DWORD code = 0; std::string source; };
 Thrown Catch(const std::function<void()>& operation) {
     Thrown thrown;
     try {
@@ -55,13 +52,8 @@ Thrown Catch(const std::function<void()>& operation) {
 // redirected 32-bit view (Wow6432Node). Wine keeps the two views apart as
 // Windows does.
 TEST(RegistryViews, EachReadUsesItsView) {
-    struct Case {
-        const char* what;
-        DWORD view;
-        bool setIn32;   // both views hold values, or only the 64-bit one
-        DWORD workingSet;
-        const wchar_t* productPath;
-    } cases[] = {
+    // setIn32: both views hold values, or only the 64-bit one.
+    struct Case { const char* what; DWORD view; bool setIn32; DWORD workingSet; const wchar_t* productPath; } cases[] = {
         {"default view", QVREG_VIEW_DEFAULT, true, 320, L"C:\\Quorvane32\\"},
         {"32-bit view", QVREG_VIEW_32, true, 320, L"C:\\Quorvane32\\"},
         {"64-bit view", QVREG_VIEW_64, true, 640, L"C:\\Quorvane64\\"},
@@ -89,12 +81,7 @@ TEST(RegistryViews, EachReadUsesItsView) {
 // What the read functions make of each stored type: the value, or the default
 // with the storage code.
 TEST(ReadFunctions, StoredTypesAndDefaults) {
-    struct DwordCase {
-        const char* what;
-        DWORD type;
-        std::vector<BYTE> data;
-        DWORD expected;
-    };
+    struct DwordCase { const char* what; DWORD type; std::vector<BYTE> data; DWORD expected; };
     const DwordCase dwordCases[] = {
         {"REG_DWORD", REG_DWORD, Raw({0xF4, 0x01, 0, 0}), 500},
         {"REG_SZ \"500\" counts as missing", REG_SZ, Bytes(L"500"), 350},
@@ -112,22 +99,14 @@ TEST(ReadFunctions, StoredTypesAndDefaults) {
                                            WORKING_SET_DEFAULT, QVREG_VIEW_DEFAULT));
     }
 
-    struct StringCase {
-        const char* what;
-        DWORD type;
-        std::vector<BYTE> data;
-        std::wstring expected;
-        DWORD error;
-    };
+    struct StringCase { const char* what; DWORD type; std::vector<BYTE> data; std::wstring expected; DWORD error; };
     const std::wstring multi(L"first\0second\0", 13);
     const StringCase stringCases[] = {
         {"REG_SZ", REG_SZ, Bytes(L"FR-FR"), L"FR-FR", 0},
         {"REG_SZ empty", REG_SZ, Bytes(L""), L"", 0},
         {"REG_SZ without terminator", REG_SZ, Bytes(L"DE-DE", false), L"DE-DE", 0},
-        {"REG_EXPAND_SZ stays unexpanded", REG_EXPAND_SZ, Bytes(L"%WINDIR%\\x"),
-         L"%WINDIR%\\x", 0},
-        {"REG_MULTI_SZ keeps its inner terminators", REG_MULTI_SZ, Bytes(multi),
-         multi, 0},
+        {"REG_EXPAND_SZ stays unexpanded", REG_EXPAND_SZ, Bytes(L"%WINDIR%\\x"), L"%WINDIR%\\x", 0},
+        {"REG_MULTI_SZ keeps its inner terminators", REG_MULTI_SZ, Bytes(multi), multi, 0},
         {"REG_DWORD", REG_DWORD, Raw({1, 0, 0, 0}), L"default", ERROR_INVALID_DATA},
         {"REG_BINARY", REG_BINARY, Raw({'E', 0, 'N', 0, 0, 0}), L"default", ERROR_INVALID_DATA},
     };
@@ -168,13 +147,7 @@ TEST(StorageException, CodesAndSources) {
     // The registry operations run on an object opened on the product key
     // first, unless they say otherwise.
     using Operation = std::function<void(Registry&)>;
-    struct Case {
-        const char* what;
-        bool open;
-        Operation registryOperation;
-        std::function<void()> iniOperation;
-        DWORD code;
-    };
+    struct Case { const char* what; bool open; Operation registryOperation; std::function<void()> iniOperation; DWORD code; };
     const Case cases[] = {
         {"open of a missing key", false, [](Registry& r) { r.OpenForRead(ProductKey(), L"NoSuchKey"); }, {},
          ERROR_FILE_NOT_FOUND},
@@ -232,11 +205,7 @@ TEST(StorageException, CodesAndSources) {
 TEST(RegistryStorage, OpensLocationJoinedWithSubkey) {
     RegistryScope debugLog(QV_DEBUGLOG_KEY);
     ASSERT_TRUE(debugLog.SetDword(QV_VALUE_DUMP_TYPE, 1));
-    struct Case {
-        const wchar_t* path;
-        const wchar_t* subkey;
-        const wchar_t* fullPath;
-    };
+    struct Case { const wchar_t* path; const wchar_t* subkey; const wchar_t* fullPath; };
     const Case cases[] = {
         {QV_PRODUCT_KEY L"\\1", L"DebugLog", QV_DEBUGLOG_KEY},
         {QV_PRODUCT_KEY L"\\1\\", L"DebugLog", QV_DEBUGLOG_KEY},
@@ -259,14 +228,9 @@ TEST(IniFileStorage, ReadsWithDefaults) {
     ASSERT_TRUE(KelTest::WriteText(folder.Path() + L"settings.ini",
                                    "[Log]\r\nEnable=1\r\nLevel=273\r\nLogPrefix=Quorvane\r\n"
                                    "Empty=\r\nLong=" + longText + "\r\nWord=abc\r\n[Other]\r\nLogFile=x\r\n"));
-    struct Case {
-        const char* what;
-        std::wstring folder;
-        const wchar_t* file;
-        const wchar_t* name;
-        std::wstring stringDefault, expectedString;   // a string read when expectedString is not "-"
-        DWORD dwordDefault, expectedDword;
-    };
+    // A string is read when expectedString is not "-", else a number.
+    struct Case { const char* what; std::wstring folder; const wchar_t* file; const wchar_t* name;
+                  std::wstring stringDefault, expectedString; DWORD dwordDefault, expectedDword; };
     const std::wstring& f = folder.Path();
     const std::wstring withoutSlash = f.substr(0, f.size() - 1);
     const Case cases[] = {
@@ -300,12 +264,7 @@ TEST(FileExistence, PathsAndPatterns) {
     KelTest::TempFolder folder;
     ASSERT_TRUE(KelTest::WriteText(folder.Path() + L"present.txt", "x"));
     ASSERT_TRUE(::CreateDirectoryW((folder.Path() + L"sub").c_str(), nullptr));
-    struct Case {
-        const char* what;
-        std::wstring path;
-        bool exists;
-        DWORD error;
-    };
+    struct Case { const char* what; std::wstring path; bool exists; DWORD error; };
     const Case cases[] = {
         {"empty path", L"", false, ERROR_BAD_ARGUMENTS},
         {"file", folder.Path() + L"present.txt", true, 0},

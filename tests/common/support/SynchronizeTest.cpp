@@ -11,11 +11,7 @@ using QvCommon::Synchronize::Event;
 
 TEST(KernelObjectName, PrefixByNamespaceAndVersion) {
     using QvCommon::Synchronize::KernelObjectName;
-    struct Case {
-        const wchar_t* name;
-        bool global;
-        const wchar_t* expected;
-    } cases[] = {
+    struct Case { const wchar_t* name; bool global; const wchar_t* expected; } cases[] = {
         {L"QVMTXAGENT", false, L"Local\\QVMTXAGENT"},
         {L"StopEvent_X", true, L"Global\\StopEvent_X"},
         {L"Local\\QVEVTAGENT", false, L"Local\\QVEVTAGENT"},

@@ -14,11 +14,7 @@ public:
     ~VersionOverride() { QvCommon::Version::RestoreForTest(); }
 };
 
-struct PredicateCase {
-    const char* system;
-    Record record;
-    bool nt5, xp, nt6, nt61;
-};
+struct PredicateCase { const char* system; Record record; bool nt5, xp, nt6, nt61; };
 
 const PredicateCase PREDICATE_CASES[] = {
     {"Windows 2000", {0, VER_PLATFORM_WIN32_NT, 5, 0}, true, false, false, false},

@@ -1,11 +1,16 @@
 #pragma once
-// An environment variable of this process, and so of the children it starts,
-// changed for the life of the object and then put back.
+// What the tests run on and in: Wine or Windows, and the environment
+// variables of this process.
 #include <windows.h>
 #include <string>
 
 namespace KelTest {
 
+// Where Wine differs from Windows, a test checks what each one does.
+bool UnderWine();
+
+// An environment variable of this process, and so of the children it starts,
+// changed for the life of the object and then put back.
 class EnvironmentScope {
 public:
     EnvironmentScope(const std::wstring& name, const std::wstring& value);

@@ -7,10 +7,13 @@
 
 namespace KelTest {
 
-TempFolder::TempFolder() {
+std::wstring TempPath() {
     wchar_t temp[MAX_PATH + 1];
     DWORD length = ::GetTempPathW(MAX_PATH + 1, temp);
-    m_path = std::wstring(temp, length) + UniqueName(L"kel") + L"\\";
+    return std::wstring(temp, length <= MAX_PATH ? length : 0);
+}
+
+TempFolder::TempFolder() : m_path(TempPath() + UniqueName(L"kel") + L"\\") {
     ::CreateDirectoryW(m_path.c_str(), nullptr);
 }
 

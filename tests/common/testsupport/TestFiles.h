@@ -7,6 +7,9 @@
 
 namespace KelTest {
 
+// The temp folder, ending in "\\".
+std::wstring TempPath();
+
 // A fresh folder under the temp folder, removed with everything in it at the end.
 class TempFolder {
 public:

@@ -68,20 +68,9 @@ bool ParseLogLine(const std::wstring& text, LogLine& parsed) {
     std::wsmatch m;
     if (!std::regex_match(text, m, format)) return false;
     auto number = [&](int i) { return std::stoi(m[i].str()); };
-    parsed.day = number(1);
-    parsed.month = number(2);
-    parsed.year = number(3);
-    parsed.hour = number(4);
-    parsed.minute = number(5);
-    parsed.second = number(6);
-    parsed.millisecond = number(7);
-    parsed.processId = std::stoul(m[8].str(), nullptr, 16);
-    parsed.threadId = std::stoul(m[9].str(), nullptr, 16);
-    parsed.marker = m[10].str();
-    parsed.module = m[11].str();
-    parsed.message = m[12].str();
-    parsed.file = m[13].str();
-    parsed.line = std::stoul(m[14].str());
+    auto hex = [&](int i) { return static_cast<DWORD>(std::stoul(m[i].str(), nullptr, 16)); };
+    parsed = {number(1), number(2), number(3), number(4), number(5), number(6), number(7), hex(8), hex(9),
+              m[10].str(), m[11].str(), m[12].str(), m[13].str(), std::stoul(m[14].str())};
     return true;
 }
 

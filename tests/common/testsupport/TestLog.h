@@ -59,12 +59,8 @@ std::vector<std::wstring> SplitLines(const std::wstring& text, bool* complete = 
 // "dd/mm/yyyy hh:mm:ss.mmm pppp:tttt mmm <Module> message - File.cpp(123)".
 struct LogLine {
     int day = 0, month = 0, year = 0, hour = 0, minute = 0, second = 0, millisecond = 0;
-    DWORD processId = 0;
-    DWORD threadId = 0;
-    std::wstring marker;
-    std::wstring module;
-    std::wstring message;
-    std::wstring file;
+    DWORD processId = 0, threadId = 0;
+    std::wstring marker, module, message, file;
     unsigned long line = 0;
 };
 bool ParseLogLine(const std::wstring& text, LogLine& parsed);
