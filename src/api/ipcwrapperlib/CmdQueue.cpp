@@ -1,4 +1,5 @@
 #include "CmdQueue.h"
+#include "IpcGuard.h"
 #include "QvLog.h"
 
 namespace {
@@ -55,7 +56,8 @@ DWORD WINAPI CmdQueue::WorkerProc(void* parameter) {
         DWORD woke = ::WaitForMultipleObjects(2, events, FALSE, INFINITE);
         if (woke != WAIT_OBJECT_0 + 1) break;
         CmdQueueItem item;
-        if (queue->TakeFront(item)) block->callback(item);
+        if (queue->TakeFront(item))
+            IpcGuard::Call(L"CmdQueue::WorkerProc", [&] { block->callback(item); return 0u; });
     }
     delete block;
     return 0;

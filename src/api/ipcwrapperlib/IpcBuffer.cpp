@@ -1,4 +1,5 @@
 #include "IpcPeer.h"
+#include "IpcGuard.h"
 #include "ProviderResult.h"
 #include "QvLog.h"
 
@@ -133,7 +134,8 @@ uint32_t CIpcBuffer::ReceiverProc() {
         }
         case OIPC_ADVISE:
         case OIPC_NOTIFY: {
-            uint32_t result = m_owner->RunCallback(*command);
+            const uint32_t result =
+                IpcGuard::Call(L"CIpcBuffer::ReceiverProc", [&] { return m_owner->RunCallback(*command); });
             if (IsProviderFailure(result))
                 QVLOG(QVLOG_INFO, L"CIpcBuffer::ReceiverProc: RunCallback() failed: 0x%08x", result);
             delete command;

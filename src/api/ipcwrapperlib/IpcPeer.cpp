@@ -1,4 +1,5 @@
 #include "IpcPeer.h"
+#include "IpcGuard.h"
 #include "Process.h"
 #include "ProviderResult.h"
 #include "QvLog.h"
@@ -106,6 +107,11 @@ DWORD WINAPI CIpcPeer::AcceptThreadProc(void* parameter) {
         QVLOG(QVLOG_ERROR, L"CIpcPeer::AcceptThreadProc: Invalid thread parameter.");
         return PROVIDER_RESULT_INVALID_PARAMETER;
     }
+    return IpcGuard::Call(L"CIpcPeer::AcceptThreadProc", [peer] { return peer->Accept(); });
+}
+
+uint32_t CIpcPeer::Accept() {
+    CIpcPeer* peer = this;
     // The pipe server with its 512,000-byte buffer lives on the heap, not on
     // this thread's stack.
     std::unique_ptr<CPipeServer> server(new (std::nothrow) CPipeServer);

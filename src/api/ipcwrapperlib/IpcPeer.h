@@ -87,6 +87,7 @@ public:
     static CIpcPeer* PeerOf(const CIpcCommand& command);
 
 private:
+    uint32_t Accept();   // the accept thread's work
     uint32_t SendQuery(CIpcCommand& command);
     static void MakeFailedResult(CIpcCommand& command, uint32_t code);
     static void DiscardQueueItem(CmdQueueItem& item);

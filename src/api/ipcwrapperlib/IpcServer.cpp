@@ -1,4 +1,5 @@
 #include "IpcServer.h"
+#include "IpcGuard.h"
 #include "QvLog.h"
 
 #include <cwchar>
@@ -62,19 +63,34 @@ uint32_t CIpcServer::HandleRcvCallback(CIpcCommand& command) {
         QVLOG(QVLOG_ERROR, L"CIpcServer::HandleRcvCallback: Provider controller is null.");
         return PROVIDER_RESULT_NOT_INITIALIZED;
     }
-    try {
-        switch (command.GetCommandType()) {
-        case OIPC_REQUEST: return HandleRequest(command);
-        case OIPC_QUERY:   return HandleQuery(command);
-        case OIPC_ADVISE:  return HandleAdvise(command);
-        default:
-            QVLOG(QVLOG_INFO, L"CIpcServer::HandleRcvCallback: Unknown command type: %d",
-                  command.GetCommandType());
-            return IPC_SERVER_UNKNOWN_COMMAND;
-        }
-    } catch (const std::bad_alloc&) {
-        return PROVIDER_RESULT_OUT_OF_MEMORY;
+    bool caught = false;
+    const uint32_t result = IpcGuard::Call(L"CIpcServer::HandleRcvCallback", [&] { return Dispatch(command); },
+                                           &caught);
+    // A query whose handling threw is still answered, with the code, so that
+    // the asker hears of the failure now rather than from its watchdog.
+    if (caught && command.GetCommandType() == OIPC_QUERY) TurnIntoResult(command, result, L"null");
+    return result;
+}
+
+uint32_t CIpcServer::Dispatch(CIpcCommand& command) {
+    switch (command.GetCommandType()) {
+    case OIPC_REQUEST: return HandleRequest(command);
+    case OIPC_QUERY:   return HandleQuery(command);
+    case OIPC_ADVISE:  return HandleAdvise(command);
+    default:
+        QVLOG(QVLOG_INFO, L"CIpcServer::HandleRcvCallback: Unknown command type: %d", command.GetCommandType());
+        return IPC_SERVER_UNKNOWN_COMMAND;
     }
+}
+
+// The identity fields stay the asker's, so the peer finds its return pipe.
+bool CIpcServer::TurnIntoResult(CIpcCommand& command, uint32_t result, const std::wstring& reply) {
+    const IPCST_IPCINFO info = command.GetIpcInfo();
+    command.Reset();
+    command.SetIpcInfo(info);
+    command.SetCommandType(OIPC_RESULT);
+    command.SetReturnInfo(result);
+    return command.PutPayloadData(reply);
 }
 
 // The body of a request or query, logged as it arrived; false when it is not JSON.
@@ -106,13 +122,7 @@ uint32_t CIpcServer::HandleQuery(CIpcCommand& command) {
     const std::wstring reply = KelJson::Write(body);
     QVLOG(QVLOG_INFO, L"+++++ Function provider returns: [0x%x, (%d chars body)]", result,
           static_cast<int>(reply.size()));
-    // The identity fields stay the asker's, so the peer finds its return pipe.
-    const IPCST_IPCINFO info = command.GetIpcInfo();
-    command.Reset();
-    command.SetIpcInfo(info);
-    command.SetCommandType(OIPC_RESULT);
-    command.SetReturnInfo(result);
-    if (!command.PutPayloadData(reply)) return PROVIDER_RESULT_FAILED;
+    if (!TurnIntoResult(command, result, reply)) return PROVIDER_RESULT_FAILED;
     QVLOG(QVLOG_INFO, L"----> Sending IPC response to client: [0x%x, (%d chars body)]", result,
           static_cast<int>(reply.size()));
     return result;
@@ -134,7 +144,9 @@ uint32_t CIpcServer::HandleAdvise(CIpcCommand& command) {
     // The registry's reference is taken before the registration, so that a
     // relay that closes the listener at once cannot free it under us.
     listener->AddRef();
-    uint32_t added = m_controller->AddMessageListener(classId, &RemoteListener::RelayMessage, listener);
+    const uint32_t added = IpcGuard::Call(L"CIpcServer::HandleRcvCallback", [&] {
+        return m_controller->AddMessageListener(classId, &RemoteListener::RelayMessage, listener);
+    });
     if (IsProviderFailure(added)) {
         QVLOG(QVLOG_ERROR, L"CIpcServer::HandleRcvCallback: Failed to add local relay for remote listener: 0x%08x",
               added);

@@ -72,6 +72,8 @@ public:
 
 private:
     static bool ReadBody(const CIpcCommand& command, JsonValue& body);
+    uint32_t Dispatch(CIpcCommand& command);
+    static bool TurnIntoResult(CIpcCommand& command, uint32_t result, const std::wstring& reply);
     uint32_t HandleRequest(CIpcCommand& command);
     uint32_t HandleQuery(CIpcCommand& command);
     uint32_t HandleAdvise(CIpcCommand& command);

@@ -7,6 +7,7 @@
 // handles its own side's messages through the library's controller, serves
 // them on the session pipe, and sends the rest over the system pipe.
 #include <windows.h>
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include "IpcClient.h"
@@ -75,10 +76,24 @@ public:
 private:
     bool IsLocal(uint32_t family) const;
     void CleanUp();
+    // Every call into the library's controller goes through here. From the
+    // moment Uninitialize begins, calls answer 0x10000005 instead, and
+    // Uninitialize waits for those already inside before the providers go.
+    template <typename Fn>
+    uint32_t CallController(Fn&& call) {
+        struct Inside {
+            std::atomic<long>& count;
+            explicit Inside(std::atomic<long>& c) : count(c) { ++count; }
+            ~Inside() { --count; }
+        } inside(m_callsInside);
+        return m_open ? call(*m_controller) : PROVIDER_RESULT_NOT_INITIALIZED;
+    }
 
     uint32_t m_side = PROVIDER_SIDE_SESSION;
     LibProviderManager m_library;
     IProviderController* m_controller = nullptr;
     std::unique_ptr<CIpcServer> m_server;
     bool m_initialized = false;
+    std::atomic<bool> m_open{false};          // calls are served
+    std::atomic<long> m_callsInside{0};       // calls that passed the gate and have not returned
 };

@@ -1,4 +1,5 @@
 #include "IpcServer.h"
+#include "IpcGuard.h"
 #include "QvLog.h"
 
 #include <new>
@@ -43,24 +44,28 @@ void CIpcServer::RemoteListener::RelayMessage(void* context, uint32_t messageId,
         listener->Release();
         return;
     }
-    try {
-        CIpcCommand notify;
-        notify.SetCommandType(OIPC_NOTIFY);
-        notify.SetIpcInfo({0, messageId});
-        if (!notify.PutPayloadData(KelJson::Write(body))) throw std::bad_alloc();
-        QVLOG(QVLOG_TRACE, L"----> Sending IPC notify to client %s", listener->m_pipeName.c_str());
-        CIpcPeer peer;
-        peer.SetPipeName(listener->m_pipeName);
-        uint32_t sent = peer.Send(notify);
-        if (sent == IPC_RESULT_NO_LISTENER) {
-            QVLOG(QVLOG_INFO, L"CIpcServer::RemoteListener::RelayMessage: Remote listener %s was closed.",
-                  listener->m_pipeName.c_str());
-            listener->Close();
-        } else if (IsProviderFailure(sent)) {
-            QVLOG(QVLOG_ERROR, L"CIpcServer::RemoteListener::RelayMessage: Failed to send IPC notify: 0x%08x", sent);
+    // The relay runs on the controller's threads: nothing it meets may leave it.
+    IpcGuard::Call(L"CIpcServer::RemoteListener::RelayMessage", [&] {
+        try {
+            CIpcCommand notify;
+            notify.SetCommandType(OIPC_NOTIFY);
+            notify.SetIpcInfo({0, messageId});
+            if (!notify.PutPayloadData(KelJson::Write(body))) throw std::bad_alloc();
+            QVLOG(QVLOG_TRACE, L"----> Sending IPC notify to client %s", listener->m_pipeName.c_str());
+            CIpcPeer peer;
+            peer.SetPipeName(listener->m_pipeName);
+            uint32_t sent = peer.Send(notify);
+            if (sent == IPC_RESULT_NO_LISTENER) {
+                QVLOG(QVLOG_INFO, L"CIpcServer::RemoteListener::RelayMessage: Remote listener %s was closed.",
+                      listener->m_pipeName.c_str());
+                listener->Close();
+            } else if (IsProviderFailure(sent)) {
+                QVLOG(QVLOG_ERROR, L"CIpcServer::RemoteListener::RelayMessage: Failed to send IPC notify: 0x%08x", sent);
+            }
+        } catch (const std::bad_alloc&) {
+            QVLOG(QVLOG_ERROR, L"CIpcServer::RemoteListener::RelayMessage: Out of memory.");
         }
-    } catch (const std::bad_alloc&) {
-        QVLOG(QVLOG_ERROR, L"CIpcServer::RemoteListener::RelayMessage: Out of memory.");
-    }
+        return 0u;
+    });
     listener->Release();
 }

@@ -8,6 +8,17 @@
 namespace {
 // The provider library is looked up relative to the current folder.
 const wchar_t* const PROVIDER_LIBRARY_FOLDER = L".\\";
+constexpr DWORD CALLS_DRAIN_POLL_MS = 10;
+
+// Polls until no call is inside any more; false when the time ran out.
+bool WaitForNoCalls(const std::atomic<long>& inside, DWORD timeoutMs) {
+    const DWORD start = ::GetTickCount();
+    while (inside != 0) {
+        if (::GetTickCount() - start >= timeoutMs) return false;
+        ::Sleep(CALLS_DRAIN_POLL_MS);
+    }
+    return true;
+}
 } // namespace
 
 CIpcServerProviderWrapper::~CIpcServerProviderWrapper() { Uninitialize(); }
@@ -54,6 +65,7 @@ bool CIpcServerProviderWrapper::Initialize() {
         return false;
     }
     m_initialized = true;
+    m_open = true;
     return true;
 }
 
@@ -99,11 +111,27 @@ void CIpcServerProviderWrapper::Stop() {
 
 void CIpcServerProviderWrapper::Uninitialize() {
     if (!m_initialized) return;
-    m_library.UninitializeProviders();
-    m_library.Uninitialize();
-    m_controller = nullptr;
+    // Nothing may reach the library's controller once its providers are
+    // gone: first close the gate, then stop listening and let the server's
+    // pool finish what it holds (those calls now answer 0x10000005), then
+    // wait for the calls of other threads that were inside already.
+    m_open = false;
     Stop();
     m_server.reset();
+    // A call that never returns still runs in the library: its providers are
+    // not torn down under it, and the module is pinned so that letting it go
+    // cannot unload it.
+    if (WaitForNoCalls(m_callsInside, IPC_QUERY_TIMEOUT_MS)) {
+        m_library.UninitializeProviders();
+    } else {
+        QVLOG(QVLOG_ERROR, L"CIpcServerProviderWrapper::Uninitialize: Calls into the providers did not return; "
+                           L"the providers stay loaded.");
+        HMODULE pinned = nullptr;
+        ::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                             reinterpret_cast<LPCWSTR>(m_library.UninitializeProviders), &pinned);
+    }
+    m_library.Uninitialize();
+    m_controller = nullptr;
     m_initialized = false;
 }
 
@@ -119,50 +147,50 @@ bool CIpcServerProviderWrapper::IsLocal(uint32_t family) const {
 
 uint32_t CIpcServerProviderWrapper::SendMessageToProvider(uint32_t classId, uint32_t messageId,
                                                           JsonValue& body) {
-    if (!m_initialized) return PROVIDER_RESULT_NOT_INITIALIZED;
-    if (IsLocal(MessageFamily(messageId))) return m_controller->SendMessageToProvider(classId, messageId, body);
+    if (!m_open) return PROVIDER_RESULT_NOT_INITIALIZED;
+    if (IsLocal(MessageFamily(messageId)))
+        return CallController([&](IProviderController& c) { return c.SendMessageToProvider(classId, messageId, body); });
     return CIpcClientProviderWrapper::SendMessageToProvider(classId, messageId, body);
 }
 
 uint32_t CIpcServerProviderWrapper::PostMessageToProvider(uint32_t classId, uint32_t messageId,
                                                           const JsonValue& body) {
-    if (!m_initialized) return PROVIDER_RESULT_NOT_INITIALIZED;
-    if (IsLocal(MessageFamily(messageId))) return m_controller->PostMessageToProvider(classId, messageId, body);
+    if (!m_open) return PROVIDER_RESULT_NOT_INITIALIZED;
+    if (IsLocal(MessageFamily(messageId)))
+        return CallController([&](IProviderController& c) { return c.PostMessageToProvider(classId, messageId, body); });
     return CIpcClientProviderWrapper::PostMessageToProvider(classId, messageId, body);
 }
 
 uint32_t CIpcServerProviderWrapper::AddMessageListener(uint32_t listenerClass, ListenerProc proc,
                                                        void* context) {
-    if (!m_initialized) return PROVIDER_RESULT_NOT_INITIALIZED;
-    if (IsLocal(listenerClass >> 8)) return m_controller->AddMessageListener(listenerClass, proc, context);
+    if (!m_open) return PROVIDER_RESULT_NOT_INITIALIZED;
+    if (IsLocal(listenerClass >> 8))
+        return CallController([&](IProviderController& c) { return c.AddMessageListener(listenerClass, proc, context); });
     return CIpcClientProviderWrapper::AddMessageListener(listenerClass, proc, context);
 }
 
 uint32_t CIpcServerProviderWrapper::RemoveMessageListener(uint32_t listenerClass, ListenerProc proc,
                                                           void* context) {
-    if (!m_initialized) return PROVIDER_RESULT_NOT_INITIALIZED;
-    if (IsLocal(listenerClass >> 8)) return m_controller->RemoveMessageListener(listenerClass, proc, context);
+    if (!m_open) return PROVIDER_RESULT_NOT_INITIALIZED;
+    if (IsLocal(listenerClass >> 8))
+        return CallController([&](IProviderController& c) { return c.RemoveMessageListener(listenerClass, proc, context); });
     return CIpcClientProviderWrapper::RemoveMessageListener(listenerClass, proc, context);
 }
 
 uint32_t CIpcServerProviderWrapper::ControlMessage(uint32_t messageId, uint32_t value) {
-    if (!m_initialized) return PROVIDER_RESULT_NOT_INITIALIZED;
-    return m_controller->ControlMessage(messageId, value);
+    return CallController([&](IProviderController& c) { return c.ControlMessage(messageId, value); });
 }
 
 // A broadcast reaches the local listeners and, through the relays of the IPC
 // server, the processes that listen to this agent.
 uint32_t CIpcServerProviderWrapper::BroadcastMessageToListeners(uint32_t messageId, const JsonValue& body) {
-    if (!m_initialized) return PROVIDER_RESULT_NOT_INITIALIZED;
-    return m_controller->BroadcastMessageToListeners(messageId, body);
+    return CallController([&](IProviderController& c) { return c.BroadcastMessageToListeners(messageId, body); });
 }
 
 uint32_t CIpcServerProviderWrapper::RegisterProvider(IFunctionProvider* provider) {
-    if (!m_initialized) return PROVIDER_RESULT_NOT_INITIALIZED;
-    return m_controller->RegisterProvider(provider);
+    return CallController([&](IProviderController& c) { return c.RegisterProvider(provider); });
 }
 
 uint32_t CIpcServerProviderWrapper::UnregisterProvider(uint32_t classId) {
-    if (!m_initialized) return PROVIDER_RESULT_NOT_INITIALIZED;
-    return m_controller->UnregisterProvider(classId);
+    return CallController([&](IProviderController& c) { return c.UnregisterProvider(classId); });
 }

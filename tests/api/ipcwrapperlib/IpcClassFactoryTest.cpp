@@ -4,16 +4,12 @@
 
 #include "IpcClassFactory.h"
 #include "TestProcesses.h"
-#include "TestSupport.h"
 
 TEST(IpcClassFactory, BothClientsServeTheirPipesUntilTheLastUserReleases) {
-    ServerProcess session(IPC_SESSION_PIPE);
-    ServerProcess system(IPC_SYSTEM_PIPE);
-    ASSERT_TRUE(session.Ready());
-    ASSERT_TRUE(system.Ready());
+    ServerProcess session(IPC_SESSION_PIPE), system(IPC_SYSTEM_PIPE);
+    ASSERT_TRUE(session.Ready() && system.Ready());
     IpcClassFactory& factory = IpcClassFactory::Instance();
     ASSERT_EQ(0u, factory.GetCount());
-
     CIpcClient* sessionClient = factory.CreateClient(false);
     ASSERT_NE(nullptr, sessionClient);
     EXPECT_EQ(1u, factory.GetCount());
@@ -26,24 +22,24 @@ TEST(IpcClassFactory, BothClientsServeTheirPipesUntilTheLastUserReleases) {
     factory.ReleaseClient(sessionClient);
 
     // Each client reaches the server of its own pipe.
-    JsonValue body{{"side", "session"}};
-    EXPECT_EQ(0u, sessionClient->SendMessageToProvider(0x106, 0x18000001, body));
-    EXPECT_EQ(JsonValue::parse(R"({"ok":1})"), body);
-    body = JsonValue{{"side", "system"}};
-    EXPECT_EQ(0u, systemClient->SendMessageToProvider(0x0D, 0x1F000001, body));
-    ASSERT_EQ(1u, session.State()["sends"].size());
-    EXPECT_EQ("session", session.State()["sends"][0]["body"]["side"]);
-    ASSERT_EQ(1u, system.State()["sends"].size());
-    EXPECT_EQ("system", system.State()["sends"][0]["body"]["side"]);
+    for (ServerProcess* server : {&session, &system}) {
+        const std::string side = server == &session ? "session" : "system";
+        JsonValue body{{"side", side}};
+        EXPECT_EQ(0u, (server == &session ? sessionClient : systemClient)->SendMessageToProvider(0x0D, 0x1F000001, body));
+        EXPECT_EQ(JsonValue::parse(R"({"ok":1})"), body);
+        const JsonValue sends = server->State()["sends"];
+        ASSERT_EQ(1u, sends.size());
+        EXPECT_EQ(side, sends[0]["body"]["side"]);
+    }
 
     factory.ReleaseClient(sessionClient);
     EXPECT_EQ(1u, factory.GetCount());
-    EXPECT_TRUE(sessionClient->IsInitialized());
-    EXPECT_TRUE(systemClient->IsInitialized());
+    EXPECT_TRUE(sessionClient->IsInitialized() && systemClient->IsInitialized());
     factory.ReleaseClient(systemClient);
     EXPECT_EQ(0u, factory.GetCount());
     EXPECT_FALSE(sessionClient->IsInitialized());
     EXPECT_FALSE(systemClient->IsInitialized());
+    JsonValue body;
     EXPECT_EQ(PROVIDER_RESULT_NOT_INITIALIZED, sessionClient->SendMessageToProvider(0x106, 0x18000001, body));
 
     // A new first user initialises both again.
@@ -56,6 +52,7 @@ TEST(IpcClassFactory, BothClientsServeTheirPipesUntilTheLastUserReleases) {
 
 TEST(IpcClassFactory, ReleaseOfAnUnrelatedPointerChangesNothing) {
     KelTest::CapturedLog log;
+    ASSERT_TRUE(log.Initialized());
     IpcClassFactory& factory = IpcClassFactory::Instance();
     CIpcClient* client = factory.CreateClient(false);
     ASSERT_NE(nullptr, client);
@@ -72,29 +69,24 @@ TEST(IpcClassFactory, ReleaseOfAnUnrelatedPointerChangesNothing) {
 
 TEST(IpcClassFactory, AProcessThatEndsWithUsersLogsTheCount) {
     KelTest::TempFolder logFolder;
-    KelTest::ChildProcess child(L"ipc_client_helper.exe", L"factory-exit " + logFolder.Path());
-    ASSERT_TRUE(child.Started());
-    EXPECT_EQ(0u, child.Wait(PROCESS_START_MS));
+    KelTest::ChildProcess child(L"ipc_helper.exe", L"factory-exit " + KelTest::Quoted(logFolder.Path()));
+    EXPECT_EQ(0u, child.Wait(KelTest::CHILD_START_MS));
     EXPECT_TRUE(KelTest::LogFolder(logFolder.Path())
                     .Contains("IpcClassFactory::~IpcClassFactory: Rerference count is not zero (1)."));
 }
 
 TEST(ReferenceCount, CountsWithinItsLimits) {
     KelTest::CapturedLog log;
+    ASSERT_TRUE(log.Initialized());
     ReferenceCount count;
-    struct Step {
-        char operation;   // '+' AddRef, '-' Release, '0' reset
-        uint32_t result;  // the count afterwards
-    } steps[] = {{'-', 0}, {'+', 1}, {'+', 2}, {'-', 1}, {'+', 2}, {'0', 0}, {'-', 0}, {'+', 1}, {'-', 0}};
-    for (const Step& step : steps) {
-        uint32_t result = 0;
-        if (step.operation == '+') result = count.AddRef();
-        else if (step.operation == '-') result = count.Release();
+    // '+' AddRef, '-' Release, '0' reset; each with the count afterwards.
+    const std::pair<char, uint32_t> steps[] = {{'-', 0}, {'+', 1}, {'+', 2}, {'-', 1}, {'+', 2},
+                                               {'0', 0}, {'-', 0}, {'+', 1}, {'-', 0}};
+    for (const auto& step : steps) {
+        if (step.first == '+') { EXPECT_EQ(step.second, count.AddRef()); }
+        else if (step.first == '-') { EXPECT_EQ(step.second, count.Release()); }
         else count.ResetCount();
-        if (step.operation != '0') {
-            EXPECT_EQ(step.result, result);
-        }
-        EXPECT_EQ(step.result, count.GetCount());
+        EXPECT_EQ(step.second, count.GetCount());
     }
     // Release at 0, twice in the steps; the text is the product's own.
     EXPECT_EQ(2u, log.Count("***ReferenceCount::AddRef() - Reference Count was the lower limit."));

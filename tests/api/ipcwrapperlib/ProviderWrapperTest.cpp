@@ -8,20 +8,12 @@
 #include "TestSupport.h"
 
 #include <atomic>
-#include <mutex>
 
 namespace {
 
 // The workspace's class, played by the test: records the thread of each call.
-class TestWorkspace : public IFunctionProvider {
-public:
-    explicit TestWorkspace(IProviderController* controller) : IFunctionProvider(controller) {
-        m_classId = KEL_PROVIDER_WORKSPACE;
-    }
-    uint32_t Initialize() override { return 0; }
-    uint32_t PostInitialize() override { return 0; }
-    uint32_t Uninitialize() override { return 0; }
-    bool QueryState(uint32_t, uint32_t) override { return true; }
+struct TestWorkspace : KelTest::ProviderStub {
+    explicit TestWorkspace(IProviderController* controller) : ProviderStub(KEL_PROVIDER_WORKSPACE, controller) {}
     uint32_t MessageProc(uint32_t messageId, JsonValue& body) override {
         thread = ::GetCurrentThreadId();
         body = {{"shown", messageId == KEL_PROVIDER_WORKSPACE_MSG_SHOW_CONSOLE}};
@@ -29,30 +21,6 @@ public:
     }
     std::atomic<DWORD> thread{0};
 };
-
-struct Heard {
-    std::mutex lock;
-    std::vector<uint32_t> messages;
-    size_t Count() {
-        std::lock_guard<std::mutex> guard(lock);
-        return messages.size();
-    }
-};
-
-void Listener(void* context, uint32_t messageId, JsonValue&) {
-    auto* heard = static_cast<Heard*>(context);
-    std::lock_guard<std::mutex> guard(heard->lock);
-    if (messageId != 0) heard->messages.push_back(messageId);
-}
-
-bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs = 10000) {
-    const DWORD start = ::GetTickCount();
-    while (!condition()) {
-        if (::GetTickCount() - start > timeoutMs) return false;
-        ::Sleep(20);
-    }
-    return true;
-}
 
 bool JournalHas(const ServiceProcess& service, const char* mode, uint32_t classId) {
     for (const JsonValue& entry : service.Journal())
@@ -66,10 +34,9 @@ TEST(ProviderWrappers, AgentSideRoutesEachFamilyToItsPlace) {
     ServiceProcess service({{"SetupCommand", "setup.exe /repair"}}, IPC_SYSTEM_PIPE);
     ASSERT_TRUE(service.Ready()) << service.Output();
 
+    KelTest::ListenerRecorder heard;   // outlives the wrapper, whose clients release it last
     CIpcServerProviderWrapper wrapper;
-    ASSERT_TRUE(wrapper.Initialize());
-    ASSERT_TRUE(wrapper.PostInitialize());
-    ASSERT_TRUE(wrapper.Start());
+    ASSERT_TRUE(wrapper.Initialize() && wrapper.PostInitialize() && wrapper.Start());
     EXPECT_TRUE(CIpcServerProviderWrapper::IsSessionAgentRunning());
 
     // The session side's workspace: in this process, on the caller's thread.
@@ -92,13 +59,12 @@ TEST(ProviderWrappers, AgentSideRoutesEachFamilyToItsPlace) {
     EXPECT_TRUE(JournalHas(service, "send", KEL_PROVIDER_MISC));
 
     // A listener of class 0x0002 joins the service, and hears its broadcast once.
-    Heard heard;
-    ASSERT_EQ(0u, wrapper.AddMessageListener(KEL_LISTENER_CLASS_AGENT_CONTROL, &Listener, &heard));
-    ASSERT_TRUE(WaitUntil([&] { return JournalHas(service, "listen", KEL_LISTENER_CLASS_AGENT_CONTROL); }));
+    ASSERT_EQ(0u, wrapper.AddMessageListener(KEL_LISTENER_CLASS_AGENT_CONTROL, heard.Proc(), &heard));
+    ASSERT_TRUE(KelTest::WaitUntil([&] { return JournalHas(service, "listen", KEL_LISTENER_CLASS_AGENT_CONTROL); }));
     EXPECT_EQ(0u, service.Broadcast(KEL_BROADCAST_AGENT_EXIT, JsonValue()));
-    ASSERT_TRUE(WaitUntil([&] { return heard.Count() == 1; }));
+    ASSERT_TRUE(heard.WaitForCalls(1));
     ::Sleep(200);
-    EXPECT_EQ(1u, heard.Count());
+    EXPECT_EQ(1u, heard.Calls().size());
 
     EXPECT_EQ(0u, wrapper.UnregisterProvider(KEL_PROVIDER_WORKSPACE));
     wrapper.Stop();
@@ -125,21 +91,21 @@ TEST(ProviderWrappers, SessionAgentRunsWhileEveryInstanceIsBusy) {
 
 TEST(ProviderWrappers, ClientBroadcastReachesBothPipesAndReportsTheSystems) {
     KelTest::CapturedLog log;
+    KelTest::ListenerRecorder session, system;   // outlive the wrapper
     CIpcClientProviderWrapper wrapper;
     ASSERT_TRUE(wrapper.Initialize());
-    Heard session, system;
     // Both registrations stay local to this process's clients; their advises
     // find no server, which does not matter here.
-    ASSERT_EQ(0u, wrapper.AddMessageListener(0x0002, &Listener, &system));
-    ASSERT_EQ(0u, wrapper.AddMessageListener(0x1102, &Listener, &session));
+    ASSERT_EQ(0u, wrapper.AddMessageListener(0x0002, system.Proc(), &system));
+    ASSERT_EQ(0u, wrapper.AddMessageListener(0x1102, session.Proc(), &session));
     EXPECT_EQ(0u, wrapper.BroadcastMessageToListeners(KEL_BROADCAST_DESKTOP_LOCKED, JsonValue()));
-    ASSERT_TRUE(WaitUntil([&] { return session.Count() == 1; }));
+    ASSERT_TRUE(session.WaitForCalls(1));
 
     // The session client fails; the system client still hears, and answers.
     CIpcClient* sessionClient = IpcClassFactory::Instance().CreateClient(false);
     sessionClient->Uninitialize();
     EXPECT_EQ(0u, wrapper.BroadcastMessageToListeners(KEL_BROADCAST_AGENT_STOPPING, JsonValue()));
-    ASSERT_TRUE(WaitUntil([&] { return system.Count() == 1; }));
+    ASSERT_TRUE(system.WaitForCalls(1));
     EXPECT_TRUE(log.WaitFor("BroadcastMessageToListeners: session pipe failed: 0x10000005"));
     IpcClassFactory::Instance().ReleaseClient(sessionClient);
 }
@@ -153,8 +119,8 @@ TEST(ProviderWrappers, UninitialisedWrappersAnswerNotInitialised) {
         EXPECT_EQ(PROVIDER_RESULT_NOT_INITIALIZED, wrapper->SendMessageToProvider(13, 0x1F000005, body));
         EXPECT_EQ(PROVIDER_RESULT_NOT_INITIALIZED, wrapper->PostMessageToProvider(6, 0x18000008, body));
         EXPECT_EQ(PROVIDER_RESULT_NOT_INITIALIZED, wrapper->ControlMessage(0x18000001, 0));
-        EXPECT_EQ(PROVIDER_RESULT_NOT_INITIALIZED, wrapper->AddMessageListener(2, &Listener, nullptr));
-        EXPECT_EQ(PROVIDER_RESULT_NOT_INITIALIZED, wrapper->RemoveMessageListener(2, &Listener, nullptr));
+        EXPECT_EQ(PROVIDER_RESULT_NOT_INITIALIZED, wrapper->AddMessageListener(2, KelTest::ListenerRecorder::Listen, nullptr));
+        EXPECT_EQ(PROVIDER_RESULT_NOT_INITIALIZED, wrapper->RemoveMessageListener(2, KelTest::ListenerRecorder::Listen, nullptr));
         EXPECT_EQ(PROVIDER_RESULT_NOT_INITIALIZED, wrapper->BroadcastMessageToListeners(0x00020002, body));
     }
     EXPECT_EQ(PROVIDER_RESULT_NOT_SUPPORTED, client.RegisterProvider(nullptr));
@@ -180,18 +146,27 @@ TEST(ProviderWrappers, BrokenProviderLibrariesLeaveNothingLoaded) {
         SCOPED_TRACE(KelTest::Narrow(c.folder));
         KelTest::TempFolder logFolder;
         KelTest::ChildProcess probe(std::wstring(c.folder) + L"\\wrapper_probe.exe", logFolder.Path(),
-                                    KelTest::ChildProcess::OutputMode::Capture);
-        ASSERT_EQ(0u, probe.Wait(30000));
+                                    KelTest::ChildOptions().Capture());
+        ASSERT_EQ(0u, probe.Wait(KelTest::CHILD_START_MS));
         EXPECT_NE(std::string::npos, probe.Output().find("initialize=0 initialized=0 server=0 loaded=0 start=0"))
             << probe.Output();
         EXPECT_TRUE(KelTest::LogFolder(logFolder.Path()).WaitFor(c.logged)) << c.logged;
     }
 }
 
-TEST(ProviderWrappers, UnreachableServiceAnswersNoListener) {
-    CIpcClientProviderWrapper wrapper;
-    ASSERT_TRUE(wrapper.Initialize());
-    JsonValue body;
-    EXPECT_EQ(IPC_RESULT_NO_LISTENER, wrapper.SendMessageToProvider(KEL_PROVIDER_MISC, KEL_MISC_MSG_SETUP_COMMAND, body));
-    EXPECT_EQ(IPC_RESULT_NO_LISTENER, wrapper.SendMessageToProvider(KEL_PROVIDER_WORKSPACE, 0x18000022, body));
+// Uninitialize while another process floods the session pipe: the server's
+// workers still hold queries and posts when the providers go. None of them
+// may reach the library's controller any more (the process would crash), and
+// every query that is answered carries 0 or 0x10000005.
+TEST(ProviderWrappers, UninitializeWhileAnotherProcessFloodsThePipe) {
+    CIpcServerProviderWrapper wrapper;
+    ASSERT_TRUE(wrapper.Initialize() && wrapper.PostInitialize() && wrapper.Start());
+    KelTest::NamedEvent answering(KelTest::UniqueName(L"flood"));
+    KelTest::ChildProcess flood(L"ipc_helper.exe", L"flood " IPC_SESSION_PIPE L" " + answering.Name(),
+                                KelTest::ChildOptions().Capture());
+    ASSERT_TRUE(flood.WaitReady(answering));
+    ::Sleep(300);   // a backlog builds up in the server's pool
+    wrapper.Uninitialize();
+    EXPECT_FALSE(wrapper.IsInitialized());
+    EXPECT_EQ(0u, flood.Wait(KelTest::CHILD_START_MS)) << flood.Output();   // no invalid answer
 }

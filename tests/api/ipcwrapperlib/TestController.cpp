@@ -1,13 +1,22 @@
 #include "TestController.h"
 
+#include <new>
 #include <string>
+#include "QvException.h"
 
-TestController::TestController() { m_broker.Start(); }
+namespace {
+void DoAsAsked(const JsonValue& body) {
+    ::Sleep(static_cast<DWORD>(KelJson::GetInt(body, "sleep")));
+    const std::wstring kind = KelJson::GetString(body, "throw");
+    if (kind == L"bad_alloc") throw std::bad_alloc();
+    if (kind == L"type_error") (void)body["throw"].get<int>();
+    if (kind == L"result") throw QvCommon::Exception::Result(E_FAIL);
+}
+} // namespace
 
-TestController::~TestController() { m_broker.Stop(); }
-
-JsonValue TestController::Message(uint32_t classId, uint32_t messageId, const JsonValue& body) {
-    return JsonValue{{"classId", classId}, {"messageId", messageId}, {"body", body}};
+void TestController::Record(JsonValue& list, uint32_t classId, uint32_t messageId, const JsonValue& body) {
+    QvCommon::Synchronize::AutoLock lock(m_lock);
+    list.push_back(JsonValue{{"classId", classId}, {"messageId", messageId}, {"body", body}});
 }
 
 uint32_t TestController::SendMessageToProvider(uint32_t classId, uint32_t messageId, JsonValue& body) {
@@ -18,54 +27,27 @@ uint32_t TestController::SendMessageToProvider(uint32_t classId, uint32_t messag
             body = JsonValue{{"ok", 1}};
             return BroadcastMessageToListeners(broadcast, message);
         }
-        if (messageId == TEST_CONTROL_STATE) {
-            body = State();
-            return 0;
-        }
-        return PROVIDER_RESULT_NOT_SUPPORTED;
+        if (messageId != TEST_CONTROL_STATE) return PROVIDER_RESULT_NOT_SUPPORTED;
+        body = State();
+        return 0;
     }
+    DoAsAsked(body);
     const uint32_t code = static_cast<uint32_t>(KelJson::GetInt(body, "code"));
-    {
-        QvCommon::Synchronize::AutoLock lock(m_lock);
-        m_sends.push_back(Message(classId, messageId, body));
-    }
+    Record(m_sends, classId, messageId, body);
     body = JsonValue{{"ok", 1}};
     return code;
 }
 
 uint32_t TestController::PostMessageToProvider(uint32_t classId, uint32_t messageId, const JsonValue& body) {
-    QvCommon::Synchronize::AutoLock lock(m_lock);
-    m_posts.push_back(Message(classId, messageId, body));
-    return 0;
-}
-
-uint32_t TestController::AddMessageListener(uint32_t listenerClass, ListenerProc proc, void* context) {
-    uint32_t added = m_broker.AddMessageListener(listenerClass, proc, context);
-    if (added == 0) {
-        QvCommon::Synchronize::AutoLock lock(m_lock);
-        m_listeners.insert({listenerClass, context});
-    }
-    return added;
-}
-
-uint32_t TestController::RemoveMessageListener(uint32_t listenerClass, ListenerProc proc, void* context) {
     {
-        QvCommon::Synchronize::AutoLock lock(m_lock);
-        m_listeners.erase({listenerClass, context});
+        KelTest::ConcurrencyProbe::Scope inside(m_posting);
+        DoAsAsked(body);
     }
-    return m_broker.RemoveMessageListener(listenerClass, proc, context);
-}
-
-uint32_t TestController::BroadcastMessageToListeners(uint32_t messageId, const JsonValue& body) {
-    return m_broker.BroadcastMessageToListeners(messageId, body);
+    Record(m_posts, classId, messageId, body);
+    return 0;
 }
 
 JsonValue TestController::State() {
     QvCommon::Synchronize::AutoLock lock(m_lock);
-    JsonValue listeners = JsonValue::object();
-    for (const auto& listener : m_listeners) {
-        JsonValue& count = listeners[std::to_string(listener.first)];
-        count = count.is_null() ? 1 : count.get<int>() + 1;
-    }
-    return JsonValue{{"sends", m_sends}, {"posts", m_posts}, {"listeners", listeners}};
+    return JsonValue{{"sends", m_sends}, {"posts", m_posts}, {"postsAtOnce", m_posting.MaxRunning()}};
 }

@@ -1,67 +1,53 @@
 #pragma once
-// The processes of the cross-process tests: a server process (CIpcServer in
-// front of a TestController) driven through its control messages, and
-// listener processes that record every notification they receive. Each
-// writes its debug log into a folder the test reads.
+// The server of the cross-process tests: ipc_helper serving a CIpcServer in
+// front of a TestController, driven through its control messages, its debug
+// log in a folder the test reads.
 #include <windows.h>
-#include <memory>
 #include <string>
 #include <vector>
 #include "IpcClient.h"
 #include "TestController.h"
 #include "TestSupport.h"
 
+// A record as the tests write them, its payload as text, and its bytes.
+inline CIpcCommand& Fill(CIpcCommand& command, uint32_t type, uint32_t classId, uint32_t messageId,
+                         const std::wstring& payload) {
+    command.SetCommandType(type);
+    command.SetIpcInfo({classId, messageId});
+    command.PutPayloadData(payload);
+    return command;
+}
+inline std::wstring PayloadOf(const CIpcCommand& command) {
+    std::wstring text;
+    command.GetPayloadData(text);
+    return text;
+}
+// The record as it goes on the wire; empty when it cannot be written.
+inline std::vector<BYTE> Serialized(const CIpcCommand& command) {
+    std::vector<BYTE> bytes(command.GetSerializedSize());
+    uint32_t capacity = static_cast<uint32_t>(bytes.size());
+    if (!command.Serialize(bytes.data(), capacity)) bytes.clear();
+    return bytes;
+}
+
 class ServerProcess {
 public:
     // A unique pipe unless the test needs a product pipe.
     explicit ServerProcess(const std::wstring& pipe = KelTest::UniqueName(L"kelsrv"));
     ~ServerProcess();
-    // Started and listening.
     bool Ready() const { return m_ready; }
-    const std::wstring& Pipe() const { return m_pipe; }
     const KelTest::LogFolder& Log() const { return m_log; }
-
+    const std::wstring& Pipe() const { return m_pipe; }
+    DWORD Quit();   // its exit code: the start result
     uint32_t Broadcast(uint32_t messageId, const JsonValue& body);
     JsonValue State();
-    int ListenerCount(uint32_t classId);
-    bool WaitForListeners(uint32_t classId, int count, DWORD timeoutMs = 15000);
-    DWORD Quit();
-
 private:
     std::wstring m_pipe;
     KelTest::TempFolder m_logFolder;
     KelTest::LogFolder m_log;
-    QvCommon::UniqueHandle m_quit;
-    std::unique_ptr<KelTest::ChildProcess> m_process;
+    KelTest::NamedEvent m_readyEvent;
+    KelTest::NamedEvent m_quitEvent;
+    KelTest::ChildProcess m_process;
     bool m_ready = false;
     CIpcClient m_control;
 };
-
-class ListenerProcess {
-public:
-    // classes: comma-separated hexadecimal listener classes.
-    ListenerProcess(const std::wstring& serverPipe, const std::wstring& classes);
-    ~ListenerProcess();
-    bool Ready() const { return m_ready; }
-    const KelTest::LogFolder& Log() const { return m_log; }
-    std::string NotifyPipe() const;
-    // The recorded listener calls, "<class> <message id> <body>".
-    std::vector<std::string> Calls() const;
-    bool WaitForCalls(size_t count, DWORD timeoutMs = 10000) const;
-    // Exit code: the notifications received.
-    DWORD Quit();
-
-private:
-    std::vector<std::string> Lines() const;
-
-    KelTest::TempFolder m_folder;      // the result file
-    KelTest::TempFolder m_logFolder;
-    KelTest::LogFolder m_log;
-    std::wstring m_resultFile;
-    QvCommon::UniqueHandle m_quit;
-    std::unique_ptr<KelTest::ChildProcess> m_process;
-    bool m_ready = false;
-};
-
-// A cold Wine process start can take seconds on a busy machine.
-constexpr DWORD PROCESS_START_MS = 30000;

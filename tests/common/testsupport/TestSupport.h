@@ -8,5 +8,6 @@
 #include "TestLog.h"
 #include "TestNames.h"
 #include "TestProcess.h"
+#include "TestProviders.h"
 #include "TestRegistry.h"
 #include "TestWait.h"
