@@ -3,6 +3,8 @@
 #include <windows.h>
 #include <cstdio>
 #include <cwchar>
+#include <cwctype>
+#include <exception>
 #include <string>
 #include <vector>
 
@@ -17,7 +19,13 @@ constexpr int EXIT_OK = 0;
 constexpr int EXIT_PROVIDER_FAILED = 1;
 constexpr int EXIT_USAGE = 2;
 constexpr int EXIT_NO_PIPE = 3;
+constexpr int EXIT_TRANSPORT_FAILED = 4;
+constexpr int EXIT_TOO_FEW = 5;
+constexpr int EXIT_INTERNAL = 6;
 constexpr int WRONG_ARGUMENTS = -1;   // not an exit code: the usage text follows
+
+// How often a listener looks whether its server still serves.
+constexpr DWORD LISTEN_POLL_MS = 500;
 
 void Usage() {
     std::fwprintf(stderr,
@@ -25,13 +33,17 @@ void Usage() {
         L"  kelctl send      [PIPE] CLASS MESSAGE [BODY]   send and print the result code and reply\n"
         L"  kelctl post      [PIPE] CLASS MESSAGE [BODY]   post, without waiting for the handling\n"
         L"  kelctl listen    [PIPE] LISTENER-CLASS [--count N] [--timeout SECONDS]\n"
-        L"                                                 print each notification as it arrives\n"
+        L"                                                 print each notification as it arrives, until\n"
+        L"                                                 N arrived, the time is up or the server goes\n"
         L"  kelctl broadcast [PIPE] MESSAGE [BODY]         have the product's service broadcast\n"
         L"  kelctl stop-service [PIPE]                     have the product's service stop\n"
         L"PIPE: --session (" IPC_SESSION_PIPE L"), --system (" IPC_SYSTEM_PIPE L") or --pipe NAME;\n"
         L"      by default the pipe that serves the message's family (listener class: its high byte).\n"
-        L"Numbers are decimal or 0x hexadecimal; BODY is JSON (default null).\n"
-        L"Exit codes: 0 done, 1 the provider answered a failure, 2 bad usage, 3 nobody serves the pipe.\n");
+        L"Numbers are decimal (010 is ten) or 0x hexadecimal; BODY is JSON (default null).\n"
+        L"Exit codes: 0 done, 1 the provider answered a failure, 2 bad usage, 3 nobody serves the pipe\n"
+        L"  (or it went away while listening), 4 the transport failed (0x1002xxxx: message or answer\n"
+        L"  lost, time-out), 5 fewer than N notifications arrived before the time-out,\n"
+        L"  6 kelctl itself failed.\n");
 }
 
 int Fail(int code, const wchar_t* format, const std::wstring& detail) {
@@ -41,12 +53,15 @@ int Fail(int code, const wchar_t* format, const std::wstring& detail) {
     return code;
 }
 
+// Decimal, or hexadecimal after "0x"; nothing else (no sign, no spaces, no octal).
 bool ParseNumber(const std::wstring& text, uint32_t& value) {
-    if (text.empty()) return false;
-    wchar_t* end = nullptr;
-    errno = 0;
-    unsigned long long parsed = std::wcstoull(text.c_str(), &end, 0);
-    if (errno != 0 || *end != L'\0' || parsed > 0xFFFFFFFFull || text[0] == L'-') return false;
+    const bool hex = text.size() > 2 && text[0] == L'0' && (text[1] == L'x' || text[1] == L'X');
+    const std::wstring digits = hex ? text.substr(2) : text;
+    if (digits.empty() || digits.size() > 10) return false;
+    for (wchar_t c : digits)
+        if (hex ? !std::iswxdigit(c) : !std::iswdigit(c)) return false;
+    const unsigned long long parsed = std::wcstoull(digits.c_str(), nullptr, hex ? 16 : 10);
+    if (parsed > 0xFFFFFFFFull) return false;
     value = static_cast<uint32_t>(parsed);
     return true;
 }
@@ -55,6 +70,8 @@ bool PipeExists(const std::wstring& pipe) {
     std::wstring full = L"\\\\.\\pipe\\" + pipe;
     return ::WaitNamedPipeW(full.c_str(), 1) || ::GetLastError() != ERROR_FILE_NOT_FOUND;
 }
+
+int NobodyServes(const std::wstring& pipe) { return Fail(EXIT_NO_PIPE, L"nobody serves \\\\.\\pipe\\%ls", pipe); }
 
 struct Command {
     std::wstring verb;
@@ -79,6 +96,9 @@ bool ParseCommand(int argc, wchar_t** argv, Command& command, std::wstring& erro
                 error = L"not a number: " + value;
                 return false;
             }
+        } else if (argument.compare(0, 2, L"--") == 0) {
+            error = L"unknown option '" + argument + L"'";
+            return false;
         } else {
             command.arguments.push_back(argument);
         }
@@ -106,16 +126,20 @@ int ParseMessage(const Command& command, bool withClass, uint32_t& classId, uint
 }
 
 int Exchange(const std::wstring& pipe, bool send, uint32_t classId, uint32_t messageId, JsonValue& body) {
-    if (!send && !PipeExists(pipe)) return Fail(EXIT_NO_PIPE, L"nobody serves \\\\.\\pipe\\%ls", pipe);
+    if (!PipeExists(pipe)) return NobodyServes(pipe);
     CIpcClient client;
     if (!client.Initialize(pipe)) return Fail(EXIT_NO_PIPE, L"cannot reach \\\\.\\pipe\\%ls", pipe);
     uint32_t result = send ? client.SendMessageToProvider(classId, messageId, body)
                            : client.PostMessageToProvider(classId, messageId, body);
-    if (result == IPC_RESULT_NO_LISTENER) return Fail(EXIT_NO_PIPE, L"nobody serves \\\\.\\pipe\\%ls", pipe);
     std::wprintf(L"result 0x%08x\n", result);
-    if (send) std::wprintf(L"%ls\n", KelJson::Write(body).c_str());
+    if (send && !IsTransportFailure(result)) std::wprintf(L"%ls\n", KelJson::Write(body).c_str());
     std::fflush(stdout);
     client.Uninitialize();   // a post leaves before the process ends
+    // Seen here, a transport code also means that the server could not reach
+    // the place it passes the message on to.
+    if (IsTransportFailure(result))
+        return Fail(EXIT_TRANSPORT_FAILED, L"the transport failed: %ls",
+                    result == IPC_RESULT_QUERY_TIMED_OUT ? L"no answer in time" : L"message or answer lost");
     return IsProviderFailure(result) ? EXIT_PROVIDER_FAILED : EXIT_OK;
 }
 
@@ -125,10 +149,15 @@ struct ListenState {
     volatile LONG received;
 };
 
-void OnNotification(void* context, uint32_t messageId, JsonValue& body) {
+// Runs on the client's listener thread: nothing may leave it.
+void OnNotification(void* context, uint32_t messageId, JsonValue& body) noexcept {
     auto* state = static_cast<ListenState*>(context);
     if (messageId == 0) return;   // our registration ended
-    std::wprintf(L"notify 0x%08x %ls\n", messageId, KelJson::Write(body).c_str());
+    try {
+        std::wprintf(L"notify 0x%08x %ls\n", messageId, KelJson::Write(body).c_str());
+    } catch (const std::exception& e) {
+        std::wprintf(L"notify 0x%08x (body not shown: %hs)\n", messageId, e.what());
+    }
     std::fflush(stdout);
     LONG count = ::InterlockedIncrement(&state->received);
     if (state->wanted != 0 && static_cast<uint32_t>(count) >= state->wanted) ::SetEvent(state->done);
@@ -146,7 +175,7 @@ int Listen(const Command& command) {
     if (!ParseNumber(command.arguments[0], listenerClass) || listenerClass > 0xFFFF)
         return Fail(EXIT_USAGE, L"not a listener class (0 to 0xffff): %ls", command.arguments[0]);
     const std::wstring pipe = PipeFor(command, listenerClass >> 8);
-    if (!PipeExists(pipe)) return Fail(EXIT_NO_PIPE, L"nobody serves \\\\.\\pipe\\%ls", pipe);
+    if (!PipeExists(pipe)) return NobodyServes(pipe);
 
     QvCommon::UniqueHandle done(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
     s_interrupted = done.get();
@@ -157,18 +186,28 @@ int Listen(const Command& command) {
     uint32_t result = client.AddMessageListener(listenerClass, &OnNotification, &state);
     if (IsProviderFailure(result)) {
         std::fwprintf(stderr, L"kelctl: cannot listen: 0x%08x\n", result);
-        return EXIT_PROVIDER_FAILED;
+        return IsTransportFailure(result) ? EXIT_TRANSPORT_FAILED : EXIT_PROVIDER_FAILED;
     }
     std::wprintf(L"listening to class 0x%04x on \\\\.\\pipe\\%ls\n", listenerClass, pipe.c_str());
     std::fflush(stdout);
-    ::WaitForSingleObject(done.get(), command.timeoutSeconds ? command.timeoutSeconds * 1000 : INFINITE);
+
+    const ULONGLONG deadline = ::GetTickCount64() + command.timeoutSeconds * 1000ull;
+    int code = EXIT_OK;
+    while (::WaitForSingleObject(done.get(), LISTEN_POLL_MS) == WAIT_TIMEOUT) {
+        if (!PipeExists(pipe)) {
+            code = Fail(EXIT_NO_PIPE, L"\\\\.\\pipe\\%ls went away", pipe);
+            break;
+        }
+        if (command.timeoutSeconds != 0 && ::GetTickCount64() >= deadline) {
+            if (command.count != 0) code = Fail(EXIT_TOO_FEW, L"%ls", L"fewer notifications than --count in time");
+            break;
+        }
+    }
     client.Uninitialize();
-    return EXIT_OK;
+    return code;
 }
 
-} // namespace
-
-int wmain(int argc, wchar_t** argv) {
+int Run(int argc, wchar_t** argv) {
     Command command;
     std::wstring error;
     if (!ParseCommand(argc, argv, command, error)) {
@@ -201,9 +240,23 @@ int wmain(int argc, wchar_t** argv) {
     } else if (command.verb == L"listen") {
         parsed = Listen(command);
     } else {
+        std::fwprintf(stderr, L"kelctl: unknown verb '%ls'\n", command.verb.c_str());
         parsed = WRONG_ARGUMENTS;
     }
     if (parsed != WRONG_ARGUMENTS) return parsed;
     Usage();
     return EXIT_USAGE;
+}
+
+} // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    try {
+        return Run(argc, argv);
+    } catch (const std::exception& e) {
+        std::fwprintf(stderr, L"kelctl: %hs\n", e.what());
+    } catch (...) {
+        std::fwprintf(stderr, L"kelctl: unexpected exception\n");
+    }
+    return EXIT_INTERNAL;
 }

@@ -2,7 +2,7 @@
 #include "QvLog.h"
 
 LibProviderManager::~LibProviderManager() {
-    if (m_bound && Unload()) BindEntryPoints(false, nullptr);
+    if (m_bound) Uninitialize();
     // The base unloads a module that was loaded but never bound.
 }
 
@@ -45,8 +45,11 @@ bool LibProviderManager::Initialize(const std::wstring& folder) {
 
 bool LibProviderManager::Uninitialize() {
     DWORD error = QVLIB_ERROR_NOT_LOADED;
-    bool unloaded = m_bound && Unload(&error);
-    if (unloaded) BindEntryPoints(false, nullptr);
+    const bool bound = m_bound;
+    const bool unloaded = bound && Unload(&error);
+    // The module handle is forgotten even when FreeLibrary fails, so the
+    // entry points into it must go as well.
+    if (bound) BindEntryPoints(false, nullptr);
     if (!unloaded) {
         QVLOG(QVLOG_ERROR, L"*** LibProviderManager::Uninitialize() - UnInitializeLibrary() failed. [0x%08x]", error);
         return false;

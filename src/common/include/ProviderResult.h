@@ -17,3 +17,12 @@ constexpr uint32_t PROVIDER_FAILURE_BITS = 0x10000000;
 inline bool IsProviderFailure(uint32_t code) {
     return (code & PROVIDER_FAILURE_MASK) == PROVIDER_FAILURE_BITS;
 }
+
+// The IPC transport's failures (the message or its answer was lost, a query
+// timed out, nobody serves the pipe) are 0x1002xxxx.
+constexpr uint32_t PROVIDER_TRANSPORT_MASK = 0xFFFF0000;
+constexpr uint32_t PROVIDER_TRANSPORT_BITS = 0x10020000;
+
+inline bool IsTransportFailure(uint32_t code) {
+    return (code & PROVIDER_TRANSPORT_MASK) == PROVIDER_TRANSPORT_BITS;
+}

@@ -1,4 +1,5 @@
 #include "ProviderController.h"
+#include "IpcGuard.h"
 #include "Process.h"
 #include "QvLog.h"
 
@@ -26,7 +27,13 @@ struct CProviderController::PostItem {
 
 CProviderController::CProviderController(IProviderController* host) : m_host(host) {}
 
-CProviderController::~CProviderController() { Stop(); }
+CProviderController::~CProviderController() {
+    Stop();
+    for (std::unique_ptr<CmdQueue>& stalled : m_stalledPosts) {
+        // A worker still inside a provider uses its queue until it returns.
+        if (stalled->stop(POST_STOP_TIMEOUT_MS) != 0) stalled.release();
+    }
+}
 
 bool CProviderController::Start() {
     if (!m_broker.Start()) return false;
@@ -39,12 +46,17 @@ bool CProviderController::Start() {
     return true;
 }
 
-void CProviderController::Stop() {
-    if (m_posts) {
-        m_posts->stop(POST_STOP_TIMEOUT_MS);
-        m_posts.reset();
+bool CProviderController::Stop() {
+    bool ended = true;
+    if (m_posts && m_posts->stop(POST_STOP_TIMEOUT_MS) != 0) {
+        QVLOG(QVLOG_ERROR, L"CProviderController::Stop: A posted message is still being handled; "
+                           L"its queue is kept.");
+        m_stalledPosts.push_back(std::move(m_posts));
+        ended = false;
     }
+    m_posts.reset();
     m_broker.Stop();
+    return ended;
 }
 
 std::shared_ptr<CProviderController::Registration> CProviderController::Acquire(uint32_t classId) {
@@ -78,14 +90,9 @@ uint32_t CProviderController::Deliver(uint32_t classId, uint32_t messageId, Json
               messageId);
         return PROVIDER_RESULT_NOT_SUPPORTED;
     }
-    uint32_t result;
-    try {
-        result = registration->provider->MessageProc(messageId, body);
-    } catch (const QvCommon::Exception::Result& e) {
-        QVLOG(QVLOG_ERROR, L"CProviderController: Provider %u failed message 0x%08x: 0x%08x", classId,
-              messageId, static_cast<uint32_t>(e.GetResult()));
-        result = PROVIDER_RESULT_FAILED;
-    }
+    // A provider's exception fails this one message, whichever thread runs it.
+    const uint32_t result = IpcGuard::Call(L"CProviderController::Deliver",
+                                           [&] { return registration->provider->MessageProc(messageId, body); });
     ReleaseCall(registration);
     return result;
 }
@@ -110,8 +117,13 @@ uint32_t CProviderController::PostMessageToProvider(uint32_t classId, uint32_t m
         return PROVIDER_RESULT_NOT_SUPPORTED;
     }
     if (!m_posts) return PROVIDER_RESULT_NOT_INITIALIZED;
-    auto* item = new (std::nothrow) PostItem{this, classId, messageId, body};
-    if (!item) return PROVIDER_RESULT_OUT_OF_MEMORY;
+    PostItem* item = nullptr;
+    try {
+        item = new PostItem{this, classId, messageId, body};
+    } catch (const std::bad_alloc&) {
+        QVLOG(QVLOG_ERROR, L"CProviderController: Out of memory posting message 0x%08x.", messageId);
+        return PROVIDER_RESULT_OUT_OF_MEMORY;
+    }
     if (m_posts->add(POST_ITEM, item) != 0) {
         delete item;
         return PROVIDER_RESULT_FAILED;

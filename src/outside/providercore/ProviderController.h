@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <vector>
 #include "CmdQueue.h"
 #include "MessageBroker.h"
 #include "ProviderInterfaces.h"
@@ -22,7 +23,10 @@ public:
 
     bool Start();
     // Posts still queued are dropped; the broker releases its listeners.
-    void Stop();
+    // False when a post worker was still inside a provider after the time-out:
+    // the worker goes on in this object's code and data, so the owner must
+    // neither destroy the controller nor unload the module that holds it.
+    bool Stop();
 
     uint32_t SendMessageToProvider(uint32_t classId, uint32_t messageId, JsonValue& body) override;
     uint32_t PostMessageToProvider(uint32_t classId, uint32_t messageId, const JsonValue& body) override;
@@ -53,4 +57,6 @@ private:
     std::map<uint32_t, std::shared_ptr<Registration>> m_providers;
     MessageBroker m_broker;
     std::unique_ptr<CmdQueue> m_posts;
+    // Queues whose workers did not end within the time-out; kept for them.
+    std::vector<std::unique_ptr<CmdQueue>> m_stalledPosts;
 };

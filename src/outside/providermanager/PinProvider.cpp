@@ -4,6 +4,7 @@
 #include "QvHandle.h"
 #include "QvLog.h"
 #include "Storage.h"
+#include "TempFolder.h"
 
 CPinProvider::CPinProvider(IProviderController* controller) : IFunctionProvider(controller) {
     m_classId = KEL_PROVIDER_PIN;
@@ -15,12 +16,12 @@ uint32_t CPinProvider::Initialize() {
     m_pinState = ReadRegDword(PIN_PROVIDER_KEY, L"PinState", PIN_STATE_VALID, view);
     m_driverEnabled = ReadRegDword(PIN_PROVIDER_KEY, L"PinDriverEnable", 1, view) != 0;
     m_backupFolder = ReadRegString(HKEY_LOCAL_MACHINE, PIN_PROVIDER_KEY, L"GoldenKeyBackupFolder", L"", view);
-    if (m_backupFolder.empty()) {
-        wchar_t temp[MAX_PATH];
-        DWORD length = ::GetTempPathW(MAX_PATH, temp);
-        m_backupFolder.assign(temp, length);
-    }
-    if (m_backupFolder.back() != L'\\') m_backupFolder += L'\\';
+    if (m_backupFolder.empty()) m_backupFolder = GetTempFolder();
+    // Without any folder a backup would land in the root of the current drive.
+    if (m_backupFolder.empty())
+        QVLOG(QVLOG_ERROR, L"CPinProvider::Initialize: No backup folder and no temp folder; backups will fail.");
+    else if (m_backupFolder.back() != L'\\')
+        m_backupFolder += L'\\';
     QVLOG(QVLOG_INFO, L"CPinProvider::Initialize: PinState=%u PinDriverEnable=%d", m_pinState,
           m_driverEnabled ? 1 : 0);
     return PROVIDER_RESULT_OK;
@@ -73,6 +74,7 @@ uint32_t CPinProvider::BackUpGoldenKey(JsonValue& body) {
                                      std::to_wstring(now.wDay) + L" " + std::to_wstring(now.wHour) + L":" +
                                      std::to_wstring(now.wMinute) + L":" + std::to_wstring(now.wSecond));
     const std::string text = KelJson::ToUtf8(KelJson::Write(record));
+    if (m_backupFolder.empty()) return PROVIDER_RESULT_FAILED;
     const std::wstring path = m_backupFolder + PIN_BACKUP_FILE_NAME;
     QvCommon::UniqueHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                               FILE_ATTRIBUTE_NORMAL, nullptr));

@@ -4,6 +4,7 @@
 #include <memory>
 #include <type_traits>
 
+#include "IpcGuard.h"
 #include "ProviderController.h"
 #include "LibProviderManager.h"
 #include "PinProvider.h"
@@ -27,6 +28,31 @@ QvCommon::Synchronize::CriticalSection& EntryLock() {
     return s_lock;
 }
 
+uint32_t Start(Library& library, IProviderController* host) {
+    auto controller = std::make_unique<CProviderController>(host);
+    if (!controller->Start()) return PROVIDER_RESULT_FAILED;
+    auto pin = std::make_unique<CPinProvider>(controller.get());
+    uint32_t result = pin->Initialize();
+    if (IsProviderFailure(result)) return result;
+    result = controller->RegisterProvider(pin.get());
+    if (IsProviderFailure(result)) return result;
+    library.controller = std::move(controller);
+    library.pin = std::move(pin);
+    return PROVIDER_RESULT_OK;
+}
+
+// A post worker that is still inside a provider runs this module's code and
+// uses the controller: both stay for the life of the process.
+void KeepForStalledWorker(Library& library) {
+    HMODULE self = nullptr;
+    if (!::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                              reinterpret_cast<LPCWSTR>(&KeepForStalledWorker), &self))
+        QVLOG(QVLOG_ERROR, L"UninitializeProviders: Cannot pin the library: %u", ::GetLastError());
+    QVLOG(QVLOG_ERROR, L"UninitializeProviders: A posted message is still being handled; "
+                       L"the library stays loaded.");
+    library.controller.release();
+}
+
 } // namespace
 
 extern "C" {
@@ -41,16 +67,10 @@ uint32_t WINAPI InitializeProviders(uint32_t side, IProviderController* host) {
         L"ProviderManager32", QvCommon::Storage::Key(QVSTORAGE_REGISTRY, HKEY_LOCAL_MACHINE, QV_DEBUGLOG_KEY),
         L".\\", QVLOG_SESSION_DETECT);
     QVLOG(QVLOG_TRACE, L"[Enter] InitializeProviders (side=%u)", side);
-    auto controller = std::make_unique<CProviderController>(host);
-    if (!controller->Start()) return PROVIDER_RESULT_FAILED;
-    auto pin = std::make_unique<CPinProvider>(controller.get());
-    uint32_t result = pin->Initialize();
-    if (IsProviderFailure(result)) return result;
-    result = controller->RegisterProvider(pin.get());
-    if (IsProviderFailure(result)) return result;
-    library.controller = std::move(controller);
-    library.pin = std::move(pin);
-    return PROVIDER_RESULT_OK;
+    const uint32_t result = IpcGuard::Call(L"InitializeProviders", [&] { return Start(library, host); });
+    // A library that did not start is unloaded next: its log must not stay open.
+    if (IsProviderFailure(result)) QvCommon::DebugLog::Instance().Uninitialize();
+    return result;
 }
 
 uint32_t WINAPI QueryProviderController(IProviderController** controller) {
@@ -74,7 +94,7 @@ uint32_t WINAPI UninitializeProviders() {
     if (!library.controller) return PROVIDER_RESULT_NOT_INITIALIZED;
     library.controller->UnregisterProvider(library.pin->GetClassId());
     library.pin->Uninitialize();
-    library.controller->Stop();
+    if (!library.controller->Stop()) KeepForStalledWorker(library);
     library.controller.reset();
     library.pin.reset();
     QVLOG(QVLOG_TRACE, L"[Leave] UninitializeProviders");

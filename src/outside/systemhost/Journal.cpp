@@ -1,9 +1,19 @@
 #include "Journal.h"
 #include "QvHandle.h"
+#include "QvLog.h"
 
 #include <cstdio>
 
-void CJournal::Record(const char* mode, uint32_t classId, uint32_t messageId, const JsonValue& body) {
+void CJournal::Record(const char* mode, uint32_t classId, uint32_t messageId, const JsonValue& body) noexcept {
+    // A line that cannot be written (out of memory) must not fail the message.
+    try {
+        Write(mode, classId, messageId, body);
+    } catch (...) {
+        QVLOG(QVLOG_ERROR, L"CJournal::Record: Cannot record message 0x%08x.", messageId);
+    }
+}
+
+void CJournal::Write(const char* mode, uint32_t classId, uint32_t messageId, const JsonValue& body) {
     char id[16];
     std::snprintf(id, sizeof(id), "0x%08x", messageId);
     JsonValue entry = JsonValue::object();

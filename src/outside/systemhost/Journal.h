@@ -12,9 +12,10 @@
 class CJournal {
 public:
     explicit CJournal(const std::wstring& path) : m_path(path) {}
-    void Record(const char* mode, uint32_t classId, uint32_t messageId, const JsonValue& body);
+    void Record(const char* mode, uint32_t classId, uint32_t messageId, const JsonValue& body) noexcept;
     const std::wstring& Path() const { return m_path; }
 private:
+    void Write(const char* mode, uint32_t classId, uint32_t messageId, const JsonValue& body);
     std::wstring m_path;
     QvCommon::Synchronize::CriticalSection m_lock;
 };

@@ -7,6 +7,7 @@
 //   SystemProviderHost [--pipe NAME] [--config FILE.json] [--journal FILE] [--ready-event NAME]
 #include <windows.h>
 #include <cstdio>
+#include <exception>
 #include <string>
 
 #include "DebugLog.h"
@@ -19,12 +20,14 @@
 #include "ProviderController.h"
 #include "QvHandle.h"
 #include "QvLog.h"
+#include "TempFolder.h"
 
 namespace {
 
 constexpr int EXIT_OK = 0;
 constexpr int EXIT_NOT_SERVING = 1;
 constexpr int EXIT_USAGE = 2;
+#define JOURNAL_FILE_NAME L"SystemProviderHost.journal"
 
 struct Options {
     std::wstring pipe = IPC_SYSTEM_PIPE;
@@ -48,7 +51,7 @@ void Usage() {
                   L"  --config       answers as JSON: SetupCommand, IsETDExistAndNotUpToDate,\n"
                   L"                 DisplayMainConsoleFlag (default: HKLM\\" HOST_SETTINGS_KEY L")\n"
                   L"  --journal      where every received message is written, one JSON line each\n"
-                  L"                 (default: %%TEMP%%\\SystemProviderHost.journal)\n"
+                  L"                 (default: %%TEMP%%\\" JOURNAL_FILE_NAME L")\n"
                   L"  --ready-event  a Local\\ event signalled once the pipe is served\n");
 }
 
@@ -63,12 +66,44 @@ bool ParseOptions(int argc, wchar_t** argv, Options& options) {
         else if (name == L"--ready-event") options.readyEvent = value;
         else return false;
     }
-    if (options.journal.empty()) {
-        wchar_t temp[MAX_PATH];
-        DWORD length = ::GetTempPathW(MAX_PATH, temp);
-        options.journal = std::wstring(temp, length) + L"SystemProviderHost.journal";
-    }
     return !options.pipe.empty();
+}
+
+// The journal's place by default; false when the system names no temp folder.
+bool DefaultJournal(Options& options) {
+    if (!options.journal.empty()) return true;
+    const std::wstring temp = GetTempFolder();
+    if (temp.empty()) return false;
+    options.journal = temp + JOURNAL_FILE_NAME;
+    return true;
+}
+
+// The IPC server stops serving when its accept thread ends, which a result
+// record sent to the pipe does by design: the service then listens again.
+// True once stopped; false when it cannot serve any more.
+bool ServeUntilStopped(CIpcServer& server, HANDLE stop, const std::wstring& pipe) {
+    for (;;) {
+        const HANDLE waits[] = {stop, server.GetAcceptThread()};
+        const DWORD woke = ::WaitForMultipleObjects(2, waits, FALSE, INFINITE);
+        if (woke == WAIT_OBJECT_0) return true;
+        if (woke != WAIT_OBJECT_0 + 1) {
+            QVLOG(QVLOG_ERROR, L"SystemProviderHost: Cannot watch the IPC server: %u", ::GetLastError());
+            return false;
+        }
+        QVLOG(QVLOG_ERROR, L"SystemProviderHost: The IPC server stopped serving %s; serving it again.",
+              pipe.c_str());
+        server.Stop();
+        const uint32_t result = server.Start();
+        if (result != 0) {
+            QVLOG(QVLOG_ERROR, L"SystemProviderHost: Cannot serve %s again: 0x%08x", pipe.c_str(), result);
+            std::fwprintf(stderr, L"SystemProviderHost: cannot serve \\\\.\\pipe\\%ls again (0x%08x)\n",
+                          pipe.c_str(), result);
+            return false;
+        }
+        std::fwprintf(stderr, L"SystemProviderHost: \\\\.\\pipe\\%ls stopped being served; served again\n",
+                      pipe.c_str());
+        std::fflush(stderr);
+    }
 }
 
 int Serve(const Options& options, const HostSettings& settings) {
@@ -101,12 +136,15 @@ int Serve(const Options& options, const HostSettings& settings) {
     std::wprintf(L"SystemProviderHost: serving \\\\.\\pipe\\%ls, journal %ls\n", options.pipe.c_str(),
                  journal.Path().c_str());
     std::fflush(stdout);
+    // Kept open while the service runs: a waiter that opens it late still
+    // finds it signalled.
+    QvCommon::UniqueHandle ready;
     if (!options.readyEvent.empty()) {
-        QvCommon::UniqueHandle ready(::CreateEventW(nullptr, TRUE, FALSE, (L"Local\\" + options.readyEvent).c_str()));
+        ready.reset(::CreateEventW(nullptr, TRUE, FALSE, (L"Local\\" + options.readyEvent).c_str()));
         ::SetEvent(ready.get());
     }
 
-    ::WaitForSingleObject(stop.get(), INFINITE);
+    const bool served = ServeUntilStopped(server, stop.get(), options.pipe);
 
     server.Stop();
     server.Uninitialize();
@@ -114,15 +152,17 @@ int Serve(const Options& options, const HostSettings& settings) {
         providers.UnregisterProvider(id);
     providers.Stop();
     std::wprintf(L"SystemProviderHost: stopped\n");
-    return EXIT_OK;
+    return served ? EXIT_OK : EXIT_NOT_SERVING;
 }
 
-} // namespace
-
-int wmain(int argc, wchar_t** argv) {
+int Run(int argc, wchar_t** argv) {
     Options options;
     if (!ParseOptions(argc, argv, options)) {
         Usage();
+        return EXIT_USAGE;
+    }
+    if (!DefaultJournal(options)) {
+        std::fwprintf(stderr, L"SystemProviderHost: no temp folder for the journal; give --journal FILE\n");
         return EXIT_USAGE;
     }
     HostSettings settings;
@@ -141,4 +181,17 @@ int wmain(int argc, wchar_t** argv) {
     int code = Serve(options, settings);
     QvCommon::DebugLog::Instance().Uninitialize();
     return code;
+}
+
+} // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    try {
+        return Run(argc, argv);
+    } catch (const std::exception& e) {
+        std::fwprintf(stderr, L"SystemProviderHost: stopped by an exception: %hs\n", e.what());
+    } catch (...) {
+        std::fwprintf(stderr, L"SystemProviderHost: stopped by an exception\n");
+    }
+    return EXIT_NOT_SERVING;
 }

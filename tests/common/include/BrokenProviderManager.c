@@ -1,18 +1,16 @@
-/* Stand-ins for ProviderManager32.dll that the loader and the server wrapper
- * must refuse, each built into a folder of its own:
- * PROVIDERS_NO_QUERY lacks QueryProviderController;
- * PROVIDERS_INIT_FAILS has all four, but InitializeProviders fails. */
+// Stand-ins for ProviderManager32.dll that the loader and the server wrapper
+// must refuse, each built into a folder of its own:
+// PROVIDERS_NO_QUERY lacks QueryProviderController;
+// PROVIDERS_INIT_FAILS has all four, but InitializeProviders fails.
 #include <windows.h>
 #include <stdint.h>
 
 __declspec(dllexport) uint32_t WINAPI InitializeProviders(uint32_t side, void* host) {
-    (void)side;
-    (void)host;
+    (void)side, (void)host;
 #ifdef PROVIDERS_INIT_FAILS
     return 0x10000001;
-#else
-    return 0;
 #endif
+    return 0;
 }
 
 __declspec(dllexport) uint32_t WINAPI PostInitializeProviders(void) { return 0; }

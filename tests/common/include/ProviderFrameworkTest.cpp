@@ -5,25 +5,6 @@
 #include "ProviderMessages.h"
 #include "TestSupport.h"
 
-namespace {
-
-// A controller that answers every send with a fixed code and reply, and keeps what it was asked.
-class CannedController : public IProviderController {
-public:
-    CannedController(uint32_t result, JsonValue reply) : m_result(result), m_reply(std::move(reply)) {}
-    uint32_t SendMessageToProvider(uint32_t classId, uint32_t messageId, JsonValue& body) override {
-        asked = {{"class", classId}, {"message", messageId}, {"body", body}};
-        body = m_reply;
-        return m_result;
-    }
-    JsonValue asked;
-private:
-    uint32_t m_result;
-    JsonValue m_reply;
-};
-
-} // namespace
-
 TEST(KeystrokeStatus, ReplyDecidesUnlessTheRequestFailed) {
     const struct { const char* what; uint32_t result; JsonValue reply; bool expected; } cases[] = {
         {"enabled", 0, {{"PinDriverEnable", true}}, true},
@@ -35,12 +16,13 @@ TEST(KeystrokeStatus, ReplyDecidesUnlessTheRequestFailed) {
         {"HRESULT failure", 0x80004005, {{"PinDriverEnable", false}}, true},
         {"transport failure", 0x10020010, JsonValue(), true},
     };
+    const std::vector<JsonValue> asked = {
+        {{"mode", "send"}, {"class", KEL_PROVIDER_PIN}, {"message", KEL_PIN_MSG_KEYSTROKE_STATUS}, {"body", nullptr}}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        CannedController controller(c.result, c.reply);
+        KelTest::CannedController controller(c.result, c.reply);
         EXPECT_EQ(c.expected, KeystrokeCommon::KeystrokeSatus(&controller));
-        const JsonValue expected = {{"class", KEL_PROVIDER_PIN}, {"message", KEL_PIN_MSG_KEYSTROKE_STATUS}, {"body", nullptr}};
-        EXPECT_EQ(expected, controller.asked);
+        EXPECT_EQ(asked, controller.Calls());
     }
     EXPECT_TRUE(KeystrokeCommon::KeystrokeSatus(nullptr));
 }
