@@ -2,6 +2,7 @@
 
 #include "TestProcesses.h"
 
+#include <algorithm>
 #include <cstring>
 #include <set>
 #include <thread>
@@ -17,11 +18,12 @@ uint32_t WordAt(const std::vector<BYTE>& bytes, size_t offset) {
 // A header as another process would write it, then the payload bytes.
 std::vector<BYTE> Header(uint32_t first, uint32_t pid, uint32_t tid, uint32_t seq, uint32_t payloadSize,
                          const std::string& payload = std::string()) {
-    std::vector<BYTE> bytes(CIpcCommand::HEADER_SIZE, 0);
+    // Sized once: appending to the header trips GCC 12's array-bounds check at -O3.
+    std::vector<BYTE> bytes(CIpcCommand::HEADER_SIZE + payload.size(), 0);
     const uint32_t words[][2] = {{0, first}, {4, OIPC_QUERY}, {12, pid}, {16, tid}, {20, seq}, {32, payloadSize},
                                  {36, 0xDEADBEEF}};   // the writer's own address: must not be trusted
     for (const auto& word : words) std::memcpy(&bytes[word[0]], &word[1], 4);
-    bytes.insert(bytes.end(), payload.begin(), payload.end());
+    std::copy(payload.begin(), payload.end(), bytes.begin() + CIpcCommand::HEADER_SIZE);
     return bytes;
 }
 
