@@ -69,7 +69,7 @@ TEST(IpcClassFactory, ReleaseOfAnUnrelatedPointerChangesNothing) {
 
 TEST(IpcClassFactory, AProcessThatEndsWithUsersLogsTheCount) {
     KelTest::TempFolder logFolder;
-    KelTest::ChildProcess child(L"ipc_helper.exe", L"factory-exit " + KelTest::Quoted(logFolder.Path()));
+    KelTest::ChildProcess child(L"ipc_helper.exe", L"factory-exit " + KelTest::Argument(logFolder.Path()));
     EXPECT_EQ(0u, child.Wait(KelTest::CHILD_START_MS));
     EXPECT_TRUE(KelTest::LogFolder(logFolder.Path())
                     .Contains("IpcClassFactory::~IpcClassFactory: Rerference count is not zero (1)."));

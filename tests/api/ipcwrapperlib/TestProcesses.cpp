@@ -4,7 +4,7 @@ ServerProcess::ServerProcess(const std::wstring& pipe)
     : m_pipe(pipe), m_log(m_logFolder.Path()), m_readyEvent(KelTest::UniqueName(L"helperready")),
       m_quitEvent(KelTest::UniqueName(L"helperquit")),
       m_process(L"ipc_helper.exe", L"serve " + pipe + L" " + m_readyEvent.Name() + L" " + m_quitEvent.Name() +
-                                       L" " + KelTest::Quoted(m_logFolder.Path())) {
+                                       L" " + KelTest::Argument(m_logFolder.Path())) {
     m_ready = m_process.WaitReady(m_readyEvent);
     m_control.Initialize(m_pipe);
 }

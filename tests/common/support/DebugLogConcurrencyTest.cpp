@@ -33,7 +33,7 @@ TEST_F(DebugLogTest, LinesOfTwoProcessesShareOneFile) {
     std::vector<std::unique_ptr<ChildProcess>> writers;
     for (int p = 0; p < PROCESSES; ++p) {
         writers.push_back(std::make_unique<ChildProcess>(
-            WRITER_PROGRAM, Quoted(m_key.Path()) + L" " + std::to_wstring(LINES) + L" Local\\" + gate.Name()));
+            WRITER_PROGRAM, Argument(m_key.Path()) + L" " + std::to_wstring(LINES) + L" Local\\" + gate.Name()));
         ASSERT_TRUE(writers.back()->Started());
     }
     // This process writes at the same time, into the same file.

@@ -40,8 +40,6 @@ TEST_F(DebugLogTest, UnusableSettingsOrLibraryFailInitialisation) {
         bool folderIsAFile;   // the real library cannot create its folder
     } cases[] = {
         {L"storage kind 2", 2, LIBRARY_FOLDER, false},
-        {L"storage kind 3", 3, LIBRARY_FOLDER, false},
-        {L"storage kind 5", 5, LIBRARY_FOLDER, false},
         {L"storage kind -1", 0xFFFFFFFFu, LIBRARY_FOLDER, false},
         {L"no library in the folder", QVSTORAGE_REGISTRY, L".\\no_such_folder", false},
         {L"missing QvDbgTrace", QVSTORAGE_REGISTRY, L".\\qvdbg_missing_export", false},

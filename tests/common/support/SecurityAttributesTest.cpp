@@ -57,25 +57,41 @@ std::vector<Entry> Expected(DWORD admins, DWORD power, DWORD system, DWORD users
             {WinCreatorOwnerSid, owner}};
 }
 
-struct DescriptorCase { DWORD kind; DWORD integrity; std::vector<Entry> entries; DWORD labelRid; };
+// nt6: the system has mandatory labels (Vista on); no entries: the kind has
+// no row in the table, and the record stays empty.
+struct DescriptorCase { DWORD kind; DWORD integrity; bool nt6; std::vector<Entry> entries; DWORD labelRid; };
 
 } // namespace
 
 TEST(SecurityAttributes, DescriptorsCarryTheAccessTableAndLabel) {
     const DescriptorCase cases[] = {
-        {QVSEC_KIND_PROCESS, QVSEC_INTEGRITY_NONE,
+        {QVSEC_KIND_PROCESS, QVSEC_INTEGRITY_NONE, true,
          Expected(0x100FFB, 0x100E92, 0x100FFB, 0x101410, 0x1F0FFF), 0},
-        {QVSEC_KIND_EVENT, QVSEC_INTEGRITY_LOW,
+        {QVSEC_KIND_EVENT, QVSEC_INTEGRITY_LOW, true,
          Expected(0x1F0003, 0x1F0003, 0x1F0003, 0x1F0003, 0x1F0003), SECURITY_MANDATORY_LOW_RID},
-        {QVSEC_KIND_REGISTRY_KEY, QVSEC_INTEGRITY_MEDIUM,
+        {QVSEC_KIND_EVENT, QVSEC_INTEGRITY_LOW, false,
+         Expected(0x1F0003, 0x1F0003, 0x1F0003, 0x1F0003, 0x1F0003), 0},
+        {QVSEC_KIND_REGISTRY_KEY, QVSEC_INTEGRITY_MEDIUM, true,
          Expected(0x1003F, 0x3F, 0x1003F, 0x20009, 0xF003F), SECURITY_MANDATORY_MEDIUM_RID},
-        {QVSEC_KIND_MUTEX, QVSEC_INTEGRITY_HIGH,
+        {QVSEC_KIND_MUTEX, QVSEC_INTEGRITY_HIGH, true,
          Expected(0x1F0001, 0x1F0001, 0x1F0001, 0x1F0001, 0x1F0001), SECURITY_MANDATORY_HIGH_RID},
-        {QVSEC_KIND_2, QVSEC_INTEGRITY_NONE, Expected(0x101F7, 0x18D, 0x1F5, 0x185, 0xF01FF), 0},
+        {QVSEC_KIND_2, QVSEC_INTEGRITY_NONE, true, Expected(0x101F7, 0x18D, 0x1F5, 0x185, 0xF01FF), 0},
+        {3, QVSEC_INTEGRITY_LOW, true, {}, 0},
+        {7, QVSEC_INTEGRITY_LOW, true, {}, 0},
+        {13, QVSEC_INTEGRITY_LOW, true, {}, 0},
+        {QVSEC_KIND_DEFAULT, QVSEC_INTEGRITY_LOW, true, {}, 0},
     };
     for (const DescriptorCase& c : cases) {
-        SCOPED_TRACE(testing::Message() << "kind " << c.kind << " integrity " << c.integrity);
+        SCOPED_TRACE(testing::Message() << "kind " << c.kind << " integrity " << c.integrity << " nt6 " << c.nt6);
+        if (!c.nt6) QvCommon::Version::OverrideForTest({0, VER_PLATFORM_WIN32_NT, 5, 1});
         SecurityAttributes attributes(c.kind, c.integrity, true);
+        QvCommon::Version::RestoreForTest();
+        if (c.entries.empty()) {
+            EXPECT_EQ(0u, attributes.nLength);
+            EXPECT_EQ(nullptr, attributes.Get());
+            EXPECT_FALSE(attributes.bInheritHandle);
+            continue;
+        }
         ASSERT_EQ(sizeof(SECURITY_ATTRIBUTES), attributes.nLength);
         ASSERT_NE(nullptr, attributes.lpSecurityDescriptor);
         EXPECT_TRUE(attributes.bInheritHandle);
@@ -83,28 +99,5 @@ TEST(SecurityAttributes, DescriptorsCarryTheAccessTableAndLabel) {
         EXPECT_EQ(c.entries, AllowedEntries(attributes));
         EXPECT_EQ(c.labelRid, LabelRid(attributes));
     }
-}
-
-TEST(SecurityAttributes, KindsWithoutRowGiveEmptyRecord) {
-    const DWORD kinds[] = {3, 7, 8, 13, QVSEC_KIND_DEFAULT};
-    for (DWORD kind : kinds) {
-        SCOPED_TRACE(kind);
-        SecurityAttributes attributes(kind, QVSEC_INTEGRITY_LOW, true);
-        EXPECT_EQ(0u, attributes.nLength);
-        EXPECT_EQ(nullptr, attributes.lpSecurityDescriptor);
-        EXPECT_FALSE(attributes.bInheritHandle);
-        EXPECT_EQ(nullptr, attributes.Get());
-    }
-    SecurityAttributes empty;
-    EXPECT_EQ(QVSEC_KIND_DEFAULT, empty.GetKind());
-    EXPECT_EQ(0u, empty.nLength);
-}
-
-TEST(SecurityAttributes, NoLabelBeforeVista) {
-    QvCommon::Version::OverrideForTest({0, VER_PLATFORM_WIN32_NT, 5, 1});
-    SecurityAttributes attributes(QVSEC_KIND_EVENT, QVSEC_INTEGRITY_LOW, false);
-    QvCommon::Version::RestoreForTest();
-    ASSERT_TRUE(attributes.IsBuilt());
-    EXPECT_EQ(7u, AllowedEntries(attributes).size());
-    EXPECT_EQ(0u, LabelRid(attributes));
+    EXPECT_EQ(QVSEC_KIND_DEFAULT, SecurityAttributes().GetKind());
 }

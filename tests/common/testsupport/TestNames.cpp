@@ -33,11 +33,6 @@ std::wstring ProgramFolder() {
     return folder.substr(0, folder.rfind(L'\\') + 1);
 }
 
-std::wstring Quoted(const std::wstring& argument) {
-    const bool trailing = !argument.empty() && argument.back() == L'\\';
-    return L"\"" + argument + (trailing ? L"\\" : L"") + L"\"";
-}
-
 std::wstring Argument(const std::wstring& argument) {
     std::wstring quoted = L"\"";
     size_t backslashes = 0;

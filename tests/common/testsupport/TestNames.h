@@ -15,10 +15,6 @@ std::wstring Widen(const std::string& text);    // UTF-8 to UTF-16
 // program, DLL and helper of the project.
 std::wstring ProgramFolder();
 
-// An argument in quotes; a trailing backslash is doubled so that it does not
-// escape the closing quote.
-std::wstring Quoted(const std::wstring& argument);
-
 // Any argument (JSON with its quotes, say) written so that the Windows
 // command-line rules read it back unchanged: in quotes, each inner quote and
 // the backslashes before it escaped.

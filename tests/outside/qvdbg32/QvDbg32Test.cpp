@@ -1,11 +1,10 @@
 // The tracing library through its three exports, loaded from the binary
-// folder as the agent loads it: sessions, folders, file names, what the files
-// hold, and sharing them with readers and other writers.
+// folder as the agent loads it: folders, file names and what the files hold.
+// Sharing a file between processes is the debug log's concurrency test.
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <cwchar>
 #include <string>
-#include <thread>
 #include <vector>
 #include "QvDbgConfig.h"
 #include "QvHandle.h"
@@ -21,42 +20,6 @@ const SYSTEMTIME FIRST_DAY_OF_2026 = {2026, 1, 4, 1, 0, 0, 0, 0};
 
 // The settings of one session; the folder is set apart.
 struct Settings { std::wstring folder, prefix, file, extension, module = L"KelConsole"; DWORD logProcess = 0; };
-
-// The documented name of a file's append lock: "Global\QvDbg32_" and the
-// 64-bit FNV-1a, in lower-case hexadecimal, of the UTF-16 code units (low
-// byte first) of the upper-cased full path. Other writers of the same files
-// depend on it.
-std::wstring AppendLockName(const std::wstring& path) {
-    std::wstring upper(path.size(), L'\0');
-    ::LCMapStringW(LOCALE_INVARIANT, LCMAP_UPPERCASE, path.c_str(), static_cast<int>(path.size()),
-                   &upper[0], static_cast<int>(upper.size()));
-    unsigned long long hash = 0xcbf29ce484222325ULL;
-    for (wchar_t c : upper)
-        for (unsigned byte : {static_cast<unsigned>(c & 0xFF), static_cast<unsigned>(c >> 8)}) {
-            hash ^= byte;
-            hash *= 0x100000001b3ULL;
-        }
-    wchar_t text[17];
-    _snwprintf_s(text, _countof(text), _TRUNCATE, L"%08lx%08lx",
-                 static_cast<unsigned long>(hash >> 32), static_cast<unsigned long>(hash));
-    return L"Global\\QvDbg32_" + std::wstring(text);
-}
-
-// Holds a named mutex on a thread of its own (a mutex belongs to a thread)
-// for the given time.
-class LockHolder {
-public:
-    LockHolder(HANDLE lock, DWORD milliseconds) : m_thread([=] {
-        ::WaitForSingleObject(lock, INFINITE);
-        m_held.Set();
-        ::Sleep(milliseconds);
-        ::ReleaseMutex(lock);
-    }) { m_held.Wait(INFINITE); }
-    ~LockHolder() { m_thread.join(); }
-private:
-    NamedEvent m_held{UniqueName(L"held")};
-    std::thread m_thread;
-};
 
 QvDbgConfig MakeConfig(const Settings& settings) {
     QvDbgConfig config = {};
@@ -108,28 +71,6 @@ protected:
 };
 
 } // namespace
-
-TEST_F(QvDbg32Test, ArgumentsAndHandlesAreChecked) {
-    QvDbgConfig config = MakeConfig(SettingsFor(m_folder.Path()));
-    DWORD handle = 5;
-    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), m_initialize(nullptr, &config));
-    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), m_initialize(&handle, nullptr));
-    EXPECT_EQ(0u, handle);
-
-    DWORD first = Open(SettingsFor(m_folder.Path()));
-    DWORD second = Open(SettingsFor(m_folder.Path()));
-    EXPECT_NE(first, second);
-    const SYSTEMTIME& day = LAST_DAY_OF_2025;
-    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), m_trace(first, nullptr, L"x\r\n"));
-    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), m_trace(first, &day, nullptr));
-    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_HANDLE), m_trace(first + second + 1, &day, L"x\r\n"));
-    EXPECT_EQ(0u, m_uninitialize(first));
-    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_HANDLE), m_uninitialize(first));
-    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_HANDLE), m_trace(first, &day, L"x\r\n"));
-    EXPECT_EQ(0u, m_trace(second, &day, L"still open\r\n"));
-    EXPECT_EQ(0u, m_uninitialize(second));
-    EXPECT_EQ("still open\r\n", ReadBytes(At(L"KelConsole_2025-12-31.log")));
-}
 
 TEST_F(QvDbg32Test, FileNameFollowsTheSettings) {
     const std::wstring pid = std::to_wstring(::GetCurrentProcessId());
@@ -197,34 +138,6 @@ TEST_F(QvDbg32Test, FolderIsResolvedAndCreatedAtInitialisation) {
     ::SetEnvironmentVariableW(L"KEL_QVDBG_TEST_FOLDER", nullptr);
 }
 
-TEST_F(QvDbg32Test, TextThatCannotBeStoredIsRefused) {
-    const std::wstring folder = At(L"logs");
-    // A file where the folder should be: no session at all.
-    QvCommon::UniqueHandle blocker(::CreateFileW(folder.c_str(), GENERIC_WRITE, 0, nullptr,
-                                                 CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
-    ASSERT_TRUE(blocker);
-    blocker.reset();
-    QvDbgConfig config = MakeConfig(SettingsFor(folder));
-    DWORD handle = 7;
-    EXPECT_NE(0u, m_initialize(&handle, &config));
-    EXPECT_EQ(0u, handle);
-
-    // The folder goes away after the session opened: the text is refused, and
-    // stored again once the folder can be made.
-    ASSERT_TRUE(::DeleteFileW(folder.c_str()));
-    handle = Open(SettingsFor(folder));
-    ASSERT_TRUE(::RemoveDirectoryW(folder.c_str()));
-    blocker.reset(::CreateFileW(folder.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
-    ASSERT_TRUE(blocker);
-    blocker.reset();
-    EXPECT_NE(0u, m_trace(handle, &LAST_DAY_OF_2025, L"lost\r\n"));
-    ASSERT_TRUE(::DeleteFileW(folder.c_str()));
-    EXPECT_EQ(0u, m_trace(handle, &LAST_DAY_OF_2025, L"kept\r\n"));
-    EXPECT_EQ(0u, m_uninitialize(handle));
-    EXPECT_EQ("kept\r\n", ReadBytes(folder + L"\\KelConsole_2025-12-31.log"));
-}
-
 TEST_F(QvDbg32Test, TextIsStoredAsUtf8) {
     struct Case { const wchar_t* text; std::string bytes; } cases[] = {
         {L"plain\r\n", "plain\r\n"},
@@ -240,53 +153,4 @@ TEST_F(QvDbg32Test, TextIsStoredAsUtf8) {
     }
     EXPECT_EQ(0u, m_uninitialize(handle));
     EXPECT_EQ(expected, ReadBytes(At(L"KelConsole_2025-12-31.log")));
-}
-
-TEST_F(QvDbg32Test, ReadersAndOtherWritersShareTheFile) {
-    const std::wstring path = At(L"KelConsole_2025-12-31.log");
-    DWORD writer = Open(SettingsFor(m_folder.Path()));
-    EXPECT_EQ(0u, m_trace(writer, &LAST_DAY_OF_2025, L"first\r\n"));
-    // A reader that lets writers go on, as a viewer that follows the file does.
-    QvCommon::UniqueHandle reader(::CreateFileW(path.c_str(), GENERIC_READ,
-                                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    ASSERT_TRUE(reader) << ::GetLastError();
-    DWORD other = Open(SettingsFor(m_folder.Path()));
-    EXPECT_EQ(0u, m_trace(other, &LAST_DAY_OF_2025, L"second\r\n"));
-    EXPECT_EQ(0u, m_trace(writer, &LAST_DAY_OF_2025, L"third\r\n"));
-    char buffer[64] = {};
-    DWORD read = 0;
-    ASSERT_TRUE(::ReadFile(reader.get(), buffer, sizeof(buffer), &read, nullptr));
-    EXPECT_EQ("first\r\nsecond\r\nthird\r\n", std::string(buffer, read));
-    EXPECT_EQ(0u, m_uninitialize(writer));
-    EXPECT_EQ(0u, m_uninitialize(other));
-}
-
-TEST_F(QvDbg32Test, WritersWaitForTheAppendLockOfTheFile) {
-    const std::wstring path = At(L"KelConsole_2025-12-31.log");
-    DWORD handle = Open(SettingsFor(m_folder.Path()));
-    ASSERT_EQ(0u, m_trace(handle, &LAST_DAY_OF_2025, L"first\r\n"));
-
-    // Another writer opens the lock under its documented name with no more
-    // than waiting and releasing.
-    QvCommon::UniqueHandle lock(
-        ::OpenMutexW(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, AppendLockName(path).c_str()));
-    ASSERT_TRUE(lock) << ::GetLastError();
-    {
-        LockHolder holder(lock.get(), 400);
-        Stopwatch watch;
-        EXPECT_EQ(0u, m_trace(handle, &LAST_DAY_OF_2025, L"second\r\n"));
-        EXPECT_GE(watch.ElapsedMs(), 300);
-    }
-    {
-        // A writer that keeps the lock too long costs this text, not a hang.
-        LockHolder holder(lock.get(), 6000);
-        Stopwatch watch;
-        EXPECT_EQ(static_cast<DWORD>(ERROR_TIMEOUT), m_trace(handle, &LAST_DAY_OF_2025, L"lost\r\n"));
-        EXPECT_GE(watch.ElapsedMs(), 4500);
-        EXPECT_LT(watch.ElapsedMs(), 6000);
-    }
-    EXPECT_EQ(0u, m_trace(handle, &LAST_DAY_OF_2025, L"third\r\n"));
-    EXPECT_EQ(0u, m_uninitialize(handle));
-    EXPECT_EQ("first\r\nsecond\r\nthird\r\n", ReadBytes(path));
 }

@@ -7,8 +7,8 @@ ServiceProcess::ServiceProcess(const JsonValue& settings, const std::wstring& pi
     const std::wstring config = m_folder.Path() + L"settings.json";
     KelTest::WriteText(config, settings.dump());
     m_process = std::make_unique<KelTest::ChildProcess>(L"SystemProviderHost.exe",
-        L"--pipe " + m_pipe + L" --config " + KelTest::Quoted(config) + L" --journal " +
-            KelTest::Quoted(m_folder.Path() + L"journal.jsonl") + L" --ready-event " + m_readyEvent.Name(),
+        L"--pipe " + m_pipe + L" --config " + KelTest::Argument(config) + L" --journal " +
+            KelTest::Argument(m_folder.Path() + L"journal.jsonl") + L" --ready-event " + m_readyEvent.Name(),
         KelTest::ChildOptions().Capture());
     m_ready = m_process->WaitReady(m_readyEvent);
 }
