@@ -1,0 +1,280 @@
+#include <gtest/gtest.h>
+
+#include "FrameThreads.h"
+#include "JsonBody.h"
+#include "ProductKeys.h"
+#include "SecureFrameConstants.h"
+#include "TestSupport.h"
+
+namespace {
+
+using KelTest::FrameComponent;
+constexpr HRESULT TIMED_OUT = HRESULT_FROM_WIN32(ERROR_TIMEOUT);
+// A call that waits for a frame's thread comes back within its bound plus
+// the slowness of a busy Wine.
+constexpr double CALL_BOUND_MS = SFRAME_CALL_WAIT_MS + 3000.0;
+
+QvCommon::UniqueBstr Bstr(const std::wstring& text) {
+    return QvCommon::UniqueBstr(::SysAllocStringLen(text.data(), static_cast<UINT>(text.size())));
+}
+
+std::wstring Caption(HWND window) {
+    wchar_t text[256] = {};
+    ::GetWindowTextW(window, text, 256);
+    return text;
+}
+
+// Pages come from the product's installed folder, which is a scratch folder here.
+struct FrameTest : ::testing::Test {
+    void SetUp() override {
+        ASSERT_TRUE(component.Loaded());
+        ASSERT_EQ(S_OK, component.CreateManager(manager));
+        ASSERT_EQ(S_OK, threads.Attach(manager.get()));
+        ASSERT_TRUE(product.SetString(QV_VALUE_PRODUCT_PATH, pages.Path()));
+        ASSERT_TRUE(KelTest::WriteText(pages.Path() + L"Console.html",
+                                       "<html><head><title>Kel &amp; Co</title><style>p{color:red}</style>"
+                                       "<script>var hidden = 1;</script></head>\n<body><h1>Vault</h1>"
+                                       "<!-- not shown --><p>Hello,\n  world</p></body></html>"));
+    }
+    void TearDown() override { EXPECT_EQ(S_OK, manager.get()->Uninitialize()); }
+
+    // A frame made from the description, adopted and ready.
+    DWORD Create(const JsonValue& description, HRESULT ready = S_OK) {
+        DWORD id = 0;
+        EXPECT_EQ(S_OK, manager.get()->CreateUIFrame(Bstr(KelJson::Write(description)).get(), &id));
+        EXPECT_TRUE(threads.WaitAnnounced(id));
+        EXPECT_EQ(ready, manager.get()->WaitForReadyState(id, 0));
+        return id;
+    }
+    HWND Window(DWORD id) {
+        HWND window = nullptr;
+        EXPECT_EQ(S_OK, manager.get()->GetFrameHwnd(id, &window));
+        return window;
+    }
+    std::wstring LastLine(DWORD id) {
+        std::wstring journal = FrameComponent::Journal(manager.get(), id);
+        if (journal.empty() || journal.back() != L'\n') return L"no line: " + journal;
+        journal.pop_back();
+        return journal.substr(journal.rfind(L'\n') + 1);   // npos + 1 is 0
+    }
+
+    KelTest::TempFolder pages;
+    KelTest::RegistryScope product{QV_PRODUCT_KEY};
+    KelTest::FrameThreads threads;
+    FrameComponent component;
+    QvCommon::UniqueCom<FrameManager> manager;
+};
+
+// Calls the slot of that index, as the agent's compiler does.
+template <typename... Args>
+HRESULT CallSlot(FrameManager* manager, int slot, Args... args) {
+    using Method = HRESULT(STDMETHODCALLTYPE*)(FrameManager*, Args...);
+    return reinterpret_cast<Method>(reinterpret_cast<void***>(manager)[0][slot])(manager, args...);
+}
+
+} // namespace
+
+TEST_F(FrameTest, AnswersInTheAgentsSlots) {
+    FrameManager* m = manager.get();
+    KelTest::FrameThreads other;
+    EXPECT_EQ(S_OK, CallSlot(m, 7, other.ThreadId(), FRAME_NOTIFY_MESSAGE));
+    DWORD id = 0;
+    auto description = Bstr(L"{\"WindowTitle\":\"Slots\"}");
+    EXPECT_EQ(S_OK, CallSlot(m, 10, description.get(), &id));
+    EXPECT_TRUE(other.WaitAnnounced(id));
+    EXPECT_EQ(S_OK, CallSlot(m, 14, id, DWORD(0)));
+    HWND window = nullptr;
+    EXPECT_EQ(S_OK, CallSlot(m, 22, id, &window));
+    EXPECT_EQ(L"Slots", Caption(window));
+    EXPECT_EQ(S_OK, CallSlot(m, 15, id));
+    EXPECT_TRUE(::IsWindowVisible(window));
+    EXPECT_EQ(S_OK, CallSlot(m, 16, id));
+    EXPECT_FALSE(::IsWindowVisible(window));
+    LONG popups = -1;
+    EXPECT_EQ(S_OK, CallSlot(m, 26, &popups));
+    EXPECT_EQ(0, popups);
+    for (int gap : {9, 12, 17, 23, 24, 25}) EXPECT_EQ(E_NOTIMPL, CallSlot(m, gap)) << gap;
+    UINT count = 0;
+    EXPECT_EQ(E_NOTIMPL, CallSlot(m, 3, &count));
+    EXPECT_EQ(S_OK, CallSlot(m, 18));
+    EXPECT_EQ(FRAME_E_NOT_FOUND, CallSlot(m, 14, id, DWORD(0)));
+}
+
+TEST_F(FrameTest, MakesAHiddenWindowFromTheDescription) {
+    const struct {
+        const char* what; JsonValue description; RECT rect; std::wstring caption, painted, created;
+    } cases[] = {
+        {"placed", {{"BalloonPageName", "Console.html"}, {"WindowTitle", "Main"}, {"BalloonWidth", 589},
+                    {"BalloonHeight", 402}, {"BalloonPosX", 665u}, {"BalloonPosY", 339}},
+         {665, 339, 665 + 589, 339 + 402}, L"Main", L"Kel & Co\nVault Hello, world",
+         L"create page=Console.html title=Main hidden"},
+        // A position read as integral: a boolean is 1.
+        {"boolean position", {{"BalloonPageName", "Console.html"}, {"BalloonPosX", true}, {"BalloonPosY", 7}},
+         {1, 7, 1 + SFRAME_DEFAULT_WIDTH, 7 + SFRAME_DEFAULT_HEIGHT}, L"Kel & Co", L"Kel & Co\nVault Hello, world",
+         L"create page=Console.html title= hidden"},
+        {"missing page", {{"BalloonPageName", "Gone.html"}, {"WindowTitle", "T"}, {"BalloonPosX", 0},
+                          {"BalloonPosY", 0}},
+         {0, 0, SFRAME_DEFAULT_WIDTH, SFRAME_DEFAULT_HEIGHT}, L"T", L"Gone.html\npage not found",
+         L"create page=Gone.html title=T hidden"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const size_t before = threads.Announcements().size();
+        DWORD id = Create(c.description);
+        ASSERT_EQ(before + 1, threads.Announcements().size());
+        EXPECT_EQ(FRAME_KIND_UI, threads.Announcements().back().kind);
+        HWND window = Window(id);
+        EXPECT_EQ(id, ::GetWindowThreadProcessId(window, nullptr));
+        EXPECT_FALSE(::IsWindowVisible(window));
+        RECT rect{};
+        ::GetWindowRect(window, &rect);
+        EXPECT_TRUE(::EqualRect(&rect, &c.rect)) << rect.left << "," << rect.top << " " << rect.right << "," << rect.bottom;
+        EXPECT_EQ(c.caption, Caption(window));
+        EXPECT_EQ(c.painted, FrameComponent::PageText(manager.get(), id));
+        EXPECT_EQ(c.created + L"\n", FrameComponent::Journal(manager.get(), id));
+    }
+    DWORD id = 0;
+    EXPECT_EQ(E_INVALIDARG, manager.get()->CreateUIFrame(Bstr(L"not json").get(), &id));
+}
+
+TEST_F(FrameTest, JournalsEveryChangeAndChangesTheRealWindow) {
+    DWORD id = Create({{"BalloonPageName", "Console.html"}, {"ScriptToExecute", "kel.start()"}});
+    HWND window = Window(id);
+    EXPECT_EQ(L"script kel.start()", LastLine(id));
+    FrameManager* m = manager.get();
+    const std::wstring fullPath = pages.Path() + L"Console.html";
+    auto script = Bstr(L"app.window.switchToTab(2)"), page = Bstr(fullPath), gone = Bstr(L"Nowhere.html");
+    const struct {
+        const char* what; std::function<HRESULT()> call; bool visible; std::wstring line;
+    } steps[] = {
+        {"show", [&] { return m->ShowFrame(id); }, true, L"show"},
+        {"deactivate", [&] { return m->DeactivateFrame(id); }, true, L"deactivate"},
+        {"script", [&] { return m->FrameExecScript(id, script.get()); }, true, L"script app.window.switchToTab(2)"},
+        {"full path", [&] { return m->FrameLoadUrlSync(id, page.get()); }, true, L"load " + fullPath},
+        // An unreadable page still loads, as a browser shows its error page.
+        {"missing page", [&] { return m->FrameLoadUrlSync(id, gone.get()); }, true, L"load Nowhere.html (page not found)"},
+        {"hide", [&] { return m->HideFrame(id); }, false, L"hide"},
+        {"moved by the agent", [&] { return ::SetWindowPos(window, nullptr, 40, 50, 0, 0, 0x95) ? S_OK : E_FAIL; },
+         false, L"move 40,50"},
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.what);
+        EXPECT_EQ(S_OK, step.call());
+        EXPECT_EQ(step.visible, ::IsWindowVisible(window) != FALSE);
+        EXPECT_EQ(step.line, LastLine(id));
+    }
+    EXPECT_NE(window, ::GetForegroundWindow());
+    EXPECT_EQ(L"Nowhere.html\npage not found", FrameComponent::PageText(m, id));
+}
+
+TEST_F(FrameTest, ClosedAndUnknownFramesAreNotFound) {
+    DWORD first = Create({{"WindowTitle", "one"}});
+    DWORD popup = 0;
+    ASSERT_EQ(S_OK, manager.get()->CreateBrowserFrame(Bstr(L"https://example.test/").get(), &popup, TRUE));
+    ASSERT_TRUE(threads.WaitAnnounced(popup));
+    ASSERT_EQ(S_OK, manager.get()->WaitForReadyState(popup, 0));
+    HWND windows[] = {Window(first), Window(popup)};
+    QvCommon::UniqueCom<IUnknown> info;
+    ASSERT_EQ(S_OK, manager.get()->GetFrameInfo(first, info.put()));
+
+    EXPECT_EQ(S_OK, manager.get()->CloseAll());
+    for (HWND window : windows) EXPECT_FALSE(::IsWindow(window));
+    for (DWORD id : {first, popup}) {
+        EXPECT_TRUE(threads.WaitEnded(id, SFRAME_CALL_WAIT_MS));
+        EXPECT_EQ(L"close", LastLine(id));
+        EXPECT_EQ(FRAME_E_NOT_FOUND, manager.get()->WaitForReadyState(id, 0));
+        EXPECT_EQ(FRAME_E_NOT_FOUND, manager.get()->ShowFrame(id));
+        IUnknown* none = nullptr;
+        EXPECT_EQ(FRAME_E_NOT_FOUND, manager.get()->GetFrameInfo(id, &none));
+    }
+    // The information object outlives its frame and is released once.
+    EXPECT_EQ(0u, info.release()->Release());
+    EXPECT_EQ(FRAME_E_NOT_FOUND, manager.get()->WaitForReadyState(0x7FFFFFF0, 0));
+}
+
+TEST_F(FrameTest, AFrameNobodyResumedFailsInBoundedTime) {
+    KelTest::FrameThreads holding(KelTest::FrameThreads::Adopt::Hold);
+    ASSERT_EQ(S_OK, holding.Attach(manager.get()));
+    DWORD id = 0;
+    ASSERT_EQ(S_OK, manager.get()->CreateUIFrame(Bstr(L"{\"WindowTitle\":\"held\"}").get(), &id));
+    ASSERT_TRUE(holding.WaitAnnounced(id));
+    const std::function<HRESULT()> calls[] = {[&] { return manager.get()->WaitForReadyState(id, 0); },
+                                              [&] { return manager.get()->ShowFrame(id); }};
+    for (const auto& call : calls) {
+        KelTest::Stopwatch watch;
+        EXPECT_EQ(TIMED_OUT, call());
+        EXPECT_LT(watch.ElapsedMs(), CALL_BOUND_MS);
+    }
+    HWND none = reinterpret_cast<HWND>(1);
+    EXPECT_EQ(S_FALSE, manager.get()->GetFrameHwnd(id, &none));
+    EXPECT_EQ(nullptr, none);
+    // Resumed late, it still becomes a frame.
+    ASSERT_TRUE(holding.Resume(id));
+    EXPECT_EQ(S_OK, manager.get()->WaitForReadyState(id, 0));
+    EXPECT_EQ(S_OK, manager.get()->ShowFrame(id));
+    EXPECT_TRUE(::IsWindowVisible(Window(id)));
+}
+
+TEST_F(FrameTest, BrowserFramesAreCountedPopupsWhileTheyLive) {
+    const std::wstring commands[] = {L"https://example.test/a", L"login\t42"};
+    DWORD ids[2] = {};
+    for (int i = 0; i < 2; ++i) {
+        ASSERT_EQ(S_OK, manager.get()->CreateBrowserFrame(Bstr(commands[i]).get(), &ids[i], i == 0));
+        KelTest::FrameThreads::Announcement announced{};
+        ASSERT_TRUE(threads.WaitAnnounced(ids[i], &announced));
+        EXPECT_EQ(FRAME_KIND_POPUP, announced.kind);
+        ASSERT_EQ(S_OK, manager.get()->WaitForReadyState(ids[i], 0));
+    }
+    EXPECT_EQ(L"create browser command=login\t42 navigate=0\nshow\n", FrameComponent::Journal(manager.get(), ids[1]));
+    EXPECT_TRUE(::IsWindowVisible(Window(ids[0])));
+    // The frame id is optional; the command has a length limit.
+    EXPECT_EQ(S_OK, manager.get()->CreateBrowserFrame(Bstr(L"third").get(), nullptr, FALSE));
+    EXPECT_EQ(E_INVALIDARG, manager.get()->CreateBrowserFrame(
+                                Bstr(std::wstring(FRAME_COMMAND_MAX_CHARS + 1, L'x')).get(), nullptr, FALSE));
+    EXPECT_EQ(S_OK, manager.get()->CreateUIFrame(Bstr(L"{}").get(), &ids[1]));   // not a pop-up
+    LONG count = 0;
+    EXPECT_TRUE(KelTest::WaitUntil([&] { return SUCCEEDED(manager.get()->GetPopupCount(&count)) && count == 3; }));
+    // The user closes one.
+    ::PostMessageW(Window(ids[0]), WM_CLOSE, 0, 0);
+    EXPECT_TRUE(KelTest::WaitUntil([&] { return SUCCEEDED(manager.get()->GetPopupCount(&count)) && count == 2; }));
+}
+
+TEST(FrameComponent, UnloadsOnlyWhenNothingLives) {
+    FrameComponent component;
+    ASSERT_TRUE(component.Loaded());
+    IClassFactory* factory = nullptr;
+    EXPECT_EQ(CLASS_E_CLASSNOTAVAILABLE, component.GetClassObject(IID_FrameManager, IID_IClassFactory,
+                                                                  reinterpret_cast<void**>(&factory)));
+    ASSERT_EQ(S_OK, component.GetClassObject(CLSID_FrameManager, IID_IClassFactory, reinterpret_cast<void**>(&factory)));
+    EXPECT_EQ(2u, factory->AddRef());
+    EXPECT_EQ(1u, factory->Release());
+    EXPECT_EQ(S_FALSE, component.CanUnloadNow());
+    IUnknown* outer = factory;
+    void* object = nullptr;
+    EXPECT_EQ(CLASS_E_NOAGGREGATION, factory->CreateInstance(outer, IID_IUnknown, &object));
+    EXPECT_EQ(S_OK, factory->LockServer(TRUE));
+    EXPECT_EQ(0u, factory->Release());
+    EXPECT_EQ(S_FALSE, component.CanUnloadNow());
+    ASSERT_EQ(S_OK, component.GetClassObject(CLSID_FrameManager, IID_IClassFactory, reinterpret_cast<void**>(&factory)));
+    EXPECT_EQ(S_OK, factory->LockServer(FALSE));
+    EXPECT_EQ(0u, factory->Release());
+    EXPECT_EQ(S_OK, component.CanUnloadNow());
+
+    // A manager released with a frame whose thread has not run yet: the
+    // thread holds the library until it has run to its end.
+    KelTest::FrameThreads holding(KelTest::FrameThreads::Adopt::Hold);
+    QvCommon::UniqueCom<FrameManager> manager;
+    ASSERT_EQ(S_OK, component.CreateManager(manager));
+    ASSERT_EQ(S_OK, holding.Attach(manager.get()));
+    IFrameInspector* inspector = nullptr;
+    ASSERT_EQ(S_OK, manager.get()->QueryInterface(IID_IFrameInspector, reinterpret_cast<void**>(&inspector)));
+    EXPECT_EQ(1u, inspector->Release());
+    DWORD id = 0;
+    ASSERT_EQ(S_OK, manager.get()->CreateUIFrame(Bstr(L"{}").get(), &id));
+    ASSERT_TRUE(holding.WaitAnnounced(id));
+    manager.reset();
+    EXPECT_EQ(S_FALSE, component.CanUnloadNow());
+    ASSERT_TRUE(holding.Resume(id));
+    EXPECT_TRUE(holding.WaitEnded(id, SFRAME_CALL_WAIT_MS));
+    EXPECT_TRUE(KelTest::WaitUntil([&] { return component.CanUnloadNow() == S_OK; }));
+}
