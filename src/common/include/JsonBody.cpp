@@ -75,4 +75,14 @@ bool HasString(const JsonValue& body, const char* key) {
     return value && value->is_string();
 }
 
+bool HasIntegral(const JsonValue& body, const char* key) {
+    const JsonValue* value = Member(body, key);
+    return value && IsIntegral(*value);
+}
+
+bool HasBool(const JsonValue& body, const char* key) {
+    const JsonValue* value = Member(body, key);
+    return value && value->is_boolean();
+}
+
 } // namespace KelJson

@@ -26,7 +26,9 @@ bool IsIntegral(const JsonValue& value);
 int64_t GetInt(const JsonValue& body, const char* key);
 bool GetBool(const JsonValue& body, const char* key);
 std::wstring GetString(const JsonValue& body, const char* key);
-// True when body[key] holds a string.
+// True when body[key] holds a string; an integral value; a boolean.
 bool HasString(const JsonValue& body, const char* key);
+bool HasIntegral(const JsonValue& body, const char* key);
+bool HasBool(const JsonValue& body, const char* key);
 
 } // namespace KelJson

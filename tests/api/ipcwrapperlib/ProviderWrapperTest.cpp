@@ -16,7 +16,7 @@ struct TestWorkspace : KelTest::ProviderStub {
     explicit TestWorkspace(IProviderController* controller) : ProviderStub(KEL_PROVIDER_WORKSPACE, controller) {}
     uint32_t MessageProc(uint32_t messageId, JsonValue& body) override {
         thread = ::GetCurrentThreadId();
-        body = {{"shown", messageId == KEL_PROVIDER_WORKSPACE_MSG_SHOW_CONSOLE}};
+        body = {{"shown", messageId == KEL_PROVIDER_WORKSPACE_MSG_SHOW_CONSOLE_UI}};
         return 0;
     }
     std::atomic<DWORD> thread{0};
@@ -43,7 +43,7 @@ TEST(ProviderWrappers, AgentSideRoutesEachFamilyToItsPlace) {
     TestWorkspace workspace(&wrapper);
     ASSERT_EQ(0u, wrapper.RegisterProvider(&workspace));
     JsonValue body;
-    ASSERT_EQ(0u, wrapper.SendMessageToProvider(KEL_PROVIDER_WORKSPACE, KEL_PROVIDER_WORKSPACE_MSG_SHOW_CONSOLE, body));
+    ASSERT_EQ(0u, wrapper.SendMessageToProvider(KEL_PROVIDER_WORKSPACE, KEL_PROVIDER_WORKSPACE_MSG_SHOW_CONSOLE_UI, body));
     EXPECT_EQ(::GetCurrentThreadId(), workspace.thread.load());
     EXPECT_TRUE(KelJson::GetBool(body, "shown"));
 

@@ -7,32 +7,14 @@
 #include "ProductKeys.h"
 #include "TestSupport.h"
 
-namespace {
-
-// A language of the test's own below "<folder>Resource\": the table goes with it.
-struct Language {
-    Language(const std::wstring& base, const std::wstring& table)
-        : name(KelTest::UniqueName(L"L")), folder(base + L"Resource\\" + name + L"\\") {
-        ::CreateDirectoryW((base + L"Resource").c_str(), nullptr);
-        ::CreateDirectoryW(folder.c_str(), nullptr);
-        const std::string bytes(reinterpret_cast<const char*>(table.data()), table.size() * sizeof(wchar_t));
-        EXPECT_TRUE(KelTest::WriteText(folder + L10N_FILE_NAME, "\xFF\xFE" + bytes));
-    }
-    ~Language() {
-        ::DeleteFileW((folder + L10N_FILE_NAME).c_str());
-        ::RemoveDirectoryW(folder.c_str());
-    }
-    std::wstring name, folder;
-};
-
-} // namespace
+using KelTest::LanguageTable;
 
 TEST(L10nReader, FirstValueWinsAndOddLinesFollowTheirRules) {
     const std::wstring table =
         L"[Global]\r\nR_MAINFRAME=Main\r\nR_ABOUTFRAME=\r\na==b\r\nno equals\r\nR_SAME=global\r\n"
         L"R_SAME=second line\r\nR_UMLAUT=Gr\u00fc\u00dfe \u20ac\r\n"
         L"[KEL_CONSOLE]\r\nR_SAME=console\r\nR_CONSOLE=only here\r\n";
-    Language language(KelTest::ProgramFolder(), table);
+    LanguageTable language(KelTest::ProgramFolder(), table);
     struct Case { const char* what; const wchar_t* section; const wchar_t* key; const wchar_t* expected; } cases[] = {
         {"plain", L"KEL_CONSOLE", L"R_MAINFRAME", L"Main"},
         {"nothing after the =", L"KEL_CONSOLE", L"R_ABOUTFRAME", nullptr},
@@ -49,7 +31,7 @@ TEST(L10nReader, FirstValueWinsAndOddLinesFollowTheirRules) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         CL10nReader reader;
-        EXPECT_TRUE(reader.ParseL10nFile(language.name, c.section));
+        EXPECT_TRUE(reader.ParseL10nFile(language.Name(), c.section));
         const wchar_t* text = reader.GetString(c.key);
         if (!c.expected) { EXPECT_EQ(nullptr, text); }
         else { ASSERT_NE(nullptr, text); EXPECT_EQ(std::wstring(c.expected), text); }
@@ -62,15 +44,15 @@ TEST(L10nReader, FirstValueWinsAndOddLinesFollowTheirRules) {
 TEST(L10nReader, FailuresKeepWhatWasRead) {
     std::wstring big = L"[Global]\r\nR_KEPT=yes\r\n[KEL_CONSOLE]\r\n";
     for (int i = 0; i < 1200; ++i) big += L"R_KEY_" + std::to_wstring(i) + L"=" + std::wstring(20, L'v') + L"\r\n";
-    Language oversized(KelTest::ProgramFolder(), big);
-    Language noConsole(KelTest::ProgramFolder(), L"[Global]\r\nR_KEPT=yes\r\n");
-    Language noGlobal(KelTest::ProgramFolder(), L"[KEL_CONSOLE]\r\nR_KEPT=yes\r\n");
+    LanguageTable oversized(KelTest::ProgramFolder(), big);
+    LanguageTable noConsole(KelTest::ProgramFolder(), L"[Global]\r\nR_KEPT=yes\r\n");
+    LanguageTable noGlobal(KelTest::ProgramFolder(), L"[KEL_CONSOLE]\r\nR_KEPT=yes\r\n");
     struct Case { const char* what; std::wstring language, section; unsigned count; const char* logged; } cases[] = {
-        {"section too big", oversized.name, L"KEL_CONSOLE", 1,
+        {"section too big", oversized.Name(), L"KEL_CONSOLE", 1,
          "CL10nReader::QueryIniValue - nCountOfString could not larger than SHRT_MAX."},
-        {"section missing", noConsole.name, L"KEL_CONSOLE", 1,
+        {"section missing", noConsole.Name(), L"KEL_CONSOLE", 1,
          "CL10nReader::ParseL10nFile - QueryIniValue() failed. _tsAdditionalSection[KEL_CONSOLE]"},
-        {"Global missing", noGlobal.name, L"KEL_CONSOLE", 1,
+        {"Global missing", noGlobal.Name(), L"KEL_CONSOLE", 1,
          "CL10nReader::ParseL10nFile - QueryIniValue() for Global section failed"},
         {"no table for the language", L"XX-XX", L"KEL_CONSOLE", 0,
          "CL10nReader::ParseL10nFile - QvCommon::Storage::File::IsExisted("},
@@ -92,10 +74,10 @@ TEST(L10nReader, AddOnSectionReadsTheInstalledFolder) {
     KelTest::TempFolder installed;
     KelTest::RegistryScope product(QV_PRODUCT_KEY);
     ASSERT_TRUE(product.SetString(QV_VALUE_PRODUCT_PATH, installed.Path().substr(0, installed.Path().size() - 1)));
-    Language language(installed.Path(), L"[Global]\r\nR_WHERE=installed\r\n[IEBHO]\r\nR_ADDON=yes\r\n");
+    LanguageTable language(installed.Path(), L"[Global]\r\nR_WHERE=installed\r\n[IEBHO]\r\nR_ADDON=yes\r\n");
     CL10nReader reader;
-    ASSERT_TRUE(reader.ParseL10nFile(language.name, L10N_ADDON_SECTION));
+    ASSERT_TRUE(reader.ParseL10nFile(language.Name(), L10N_ADDON_SECTION));
     ASSERT_NE(nullptr, reader.GetString(L"R_ADDON"));
     EXPECT_EQ(std::wstring(L"installed"), reader.GetString(L"R_WHERE"));
-    EXPECT_FALSE(CL10nReader().ParseL10nFile(language.name, L"KEL_CONSOLE")) << "not beside the program";
+    EXPECT_FALSE(CL10nReader().ParseL10nFile(language.Name(), L"KEL_CONSOLE")) << "not beside the program";
 }

@@ -94,4 +94,14 @@ bool IsFolder(const std::wstring& path) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+LanguageTable::LanguageTable(const std::wstring& base, const std::wstring& table)
+    : m_name(UniqueName(L"L")), m_folder(base + L"Resource\\" + m_name + L"\\") {
+    ::CreateDirectoryW((base + L"Resource").c_str(), nullptr);
+    ::CreateDirectoryW(m_folder.c_str(), nullptr);
+    const std::string bytes(reinterpret_cast<const char*>(table.data()), table.size() * sizeof(wchar_t));
+    WriteText(m_folder + L"StringTable.ini", "\xFF\xFE" + bytes);
+}
+
+LanguageTable::~LanguageTable() { RemoveTree(m_folder); }
+
 } // namespace KelTest

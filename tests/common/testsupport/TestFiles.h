@@ -36,4 +36,18 @@ bool WriteText(const std::wstring& path, const std::string& content);
 bool IsFolder(const std::wstring& path);
 void RemoveTree(const std::wstring& folder);   // folder ends in "\"
 
+// A string table of a language of the test's own, StringTable.ini in the
+// folder "Resource\<name>" below base, written in UTF-16 as the product
+// ships it, and removed at the end. base ends in a backslash.
+class LanguageTable {
+public:
+    LanguageTable(const std::wstring& base, const std::wstring& table);
+    ~LanguageTable();
+    LanguageTable(const LanguageTable&) = delete;
+    LanguageTable& operator=(const LanguageTable&) = delete;
+    const std::wstring& Name() const { return m_name; }
+private:
+    std::wstring m_name, m_folder;
+};
+
 } // namespace KelTest

@@ -24,9 +24,10 @@ public:
     bool QueryState(uint32_t, uint32_t) override { return true; }
 };
 
-// Every send answers result, with reply in place of the body; every post
-// answers 0; the rest answers as the base does. Each send and post is kept
-// as {"mode": "send" or "post", "class", "message", "body": as given}.
+// Every send answers result, with reply in place of the body; every post and
+// broadcast answers 0; the rest answers as the base does. Each send, post and
+// broadcast is kept as {"mode": "send", "post" or "broadcast", "class" (0 for
+// a broadcast), "message", "body": as given}.
 class CannedController : public IProviderController {
 public:
     CannedController(uint32_t result, const JsonValue& reply) : m_result(result), m_reply(reply) {}
@@ -37,6 +38,10 @@ public:
     }
     uint32_t PostMessageToProvider(uint32_t classId, uint32_t messageId, const JsonValue& body) override {
         Record("post", classId, messageId, body);
+        return 0;
+    }
+    uint32_t BroadcastMessageToListeners(uint32_t messageId, const JsonValue& body) override {
+        Record("broadcast", 0, messageId, body);
         return 0;
     }
     std::vector<JsonValue> Calls() const {

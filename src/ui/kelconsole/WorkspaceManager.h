@@ -1,0 +1,107 @@
+#pragma once
+// The agent's single-instance windows (management console, add-on console,
+// pop-up window, mini browser, suspicious-site warning), the balloons' maps,
+// and the desktop services (clipboard, special folders, file dialog). Every
+// window is a frame of the secure frame component, created on first use and
+// reused while it lives. Operations take the request body, answer in it, and
+// return a workspace result code.
+#include <windows.h>
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include "BrowserMaps.h"
+#include "FrameManager.h"
+#include "JsonBody.h"
+#include "QvHandle.h"
+#include "Synchronize.h"
+#include "WorkspaceDefs.h"
+
+class IProviderController;
+
+class CWorkspaceManager {
+public:
+    CWorkspaceManager(IProviderController* controller, FrameManager* frameManager);
+    virtual ~CWorkspaceManager();
+    CWorkspaceManager(const CWorkspaceManager&) = delete;
+    CWorkspaceManager& operator=(const CWorkspaceManager&) = delete;
+
+    // Management console.
+    uint32_t ShowConsoleUI(JsonValue& body);
+    uint32_t HideConsoleUI();
+    uint32_t DeactivateConsoleUI();
+    DWORD GetConsoleUiThreadId() const { return m_consoleFrame; }
+
+    // Pop-up window, mini browser, suspicious-site warning.
+    uint32_t ShowPopupWindow(JsonValue& body);
+    uint32_t ShowMiniBrowser(JsonValue& body);
+    uint32_t ShowSuspiciousWarning(JsonValue& body);
+
+    // The add-on console.
+    uint32_t ShowBHOConsole(JsonValue& body);
+    uint32_t CloseBHOConsole(JsonValue& body);
+
+    // Balloons.
+    uint32_t GetBalloonStatus(JsonValue& body);
+    uint32_t CloseBalloon(JsonValue& body);
+
+    // Desktop services.
+    uint32_t CopyDataToClipboard(JsonValue& body);
+    uint32_t DoCopyDataToClipboard(const std::wstring& text);
+    uint32_t GetSpecialPath(JsonValue& body);
+    uint32_t GetOpenFileNameW(JsonValue& body);
+    // The dialog's filter pairs, each part ending in a zero, then an empty string.
+    const wchar_t* GetOpenFileFilter() const { return m_openFileFilter; }
+
+    // Shown add-on console, shown balloon and visible management console.
+    unsigned ActivatedUiCount();
+    bool SetForceForegroundWindow(HWND window, DWORD timeoutMs);
+    static void HandleWindowBlur();
+
+    // Set while the management console is shown; read by the provider.
+    static bool IsConsoleVisible() { return s_consoleVisible; }
+
+private:
+    bool FrameLives(DWORD frameId);
+    // Creates a frame from the description; false (logged by the caller) on failure.
+    HRESULT CreateFrame(const JsonValue& description, DWORD& frameId);
+    HRESULT ExecScript(DWORD frameId, const std::wstring& script);
+    HRESULT FrameWindow(DWORD frameId, HWND& window);
+    // The shared path of the mini browser and the warning.
+    struct SingleFrame;
+    uint32_t ShowSingleFrame(const SingleFrame& kind, DWORD& frameId, JsonValue description);
+    void QueryPinStateAndAnnounce(HWND window, int retries, const wchar_t* operation);
+    void ReadTitlesAndFilter();
+
+    // Balloon maps; called with the lock held.
+    bool MakeBalloonIdString(const JsonValue& body, std::wstring& windowKey, std::wstring& tabKey);
+    void FindBrowserInfo(const std::wstring& windowKey, const std::wstring& tabKey, BrowserWindowInfo*& window,
+                         BrowserTabInfo*& tab);
+    void FindBrowserInfo(DWORD frameId, BrowserWindowInfo*& window, BrowserTabInfo*& tab);
+    unsigned RemoveBrowserTabInfo(BrowserWindowInfo& window, BrowserTabInfo& tab);
+    void DumpBrowserInfo();
+
+    static void CALLBACK ForegroundHook(HWINEVENTHOOK hook, DWORD event, HWND window, LONG object, LONG child,
+                                        DWORD thread, DWORD time);
+
+    QvCommon::Synchronize::CriticalSection m_lock;
+    DWORD m_consoleFrame = WORKSPACE_NO_FRAME;
+    DWORD m_popupFrame = WORKSPACE_NO_FRAME;
+    DWORD m_miniBrowserFrame = WORKSPACE_NO_FRAME;
+    DWORD m_warningFrame = WORKSPACE_NO_FRAME;
+    DWORD m_bhoConsoleFrame = WORKSPACE_NO_FRAME;
+    IProviderController* m_controller;
+    QvCommon::UniqueCom<FrameManager> m_frameManager;
+    QvCommon::UniqueWinEventHook m_foregroundHook;
+    bool m_comInitialized = false;
+    std::atomic<bool> m_bBhoShown{false};
+    std::atomic<bool> m_bBallonShown{false};
+    BrowserWindowMap m_browserWindowMap;
+    BrowserTabMap m_browserTabMap;
+    DWORD m_attachedForegroundThread = 0;
+    DWORD m_attachedTargetThread = 0;
+    std::wstring m_subscriptionTitle, m_aboutTitle, m_mainTitle;
+    wchar_t m_openFileFilter[WORKSPACE_FILTER_CHARS] = {};
+
+    static std::atomic<bool> s_consoleVisible;
+    static std::atomic<IProviderController*> s_controller;
+};

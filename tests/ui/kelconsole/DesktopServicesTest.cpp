@@ -1,0 +1,144 @@
+// The clipboard read back by another process, the user's folders, the real
+// open-file dialog, and the dialog's filter label from the string table.
+#include <gtest/gtest.h>
+
+#include <thread>
+#include "Folders.h"
+#include "MockFrameManager.h"
+#include "ProductKeys.h"
+#include "ProviderMessages.h"
+#include "TestSupport.h"
+#include "WorkspaceProvider.h"
+
+namespace {
+
+// A workspace whose windows are never asked for.
+struct Workspace {
+    ::testing::NiceMock<MockFrameManager> frames;
+    KelTest::CannedController controller{0, JsonValue::object()};
+    CWorkspaceProvider provider{&controller, &frames, nullptr};
+    uint32_t Send(uint32_t id, JsonValue& body) { return provider.MessageProc(id, body); }
+};
+
+// The clipboard's text as another process reads it; "-" when it holds none.
+std::string ClipboardSeenByAnotherProcess() {
+    KelTest::ChildProcess reader(L"clipboard_helper.exe", L"", KelTest::ChildOptions().Capture());
+    const DWORD code = reader.Wait(KelTest::CHILD_START_MS);
+    return code == 0 ? reader.Output() : code == 2 ? "-" : "exit " + std::to_string(code);
+}
+
+BOOL CALLBACK FindDialog(HWND window, LPARAM found) {
+    wchar_t name[16] = {};
+    ::GetClassNameW(window, name, 16);
+    if (wcscmp(name, L"#32770") != 0 || !::IsWindowVisible(window)) return TRUE;
+    *reinterpret_cast<HWND*>(found) = window;
+    return FALSE;
+}
+
+// The file-name box: the first edit control, wherever it lies in the dialog.
+BOOL CALLBACK FindEdit(HWND window, LPARAM found) {
+    wchar_t name[16] = {};
+    ::GetClassNameW(window, name, 16);
+    if (wcscmp(name, L"Edit") != 0) return TRUE;
+    *reinterpret_cast<HWND*>(found) = window;
+    return FALSE;
+}
+
+// The dialog of this process's thread, once it is up.
+HWND WaitForDialog(DWORD thread) {
+    HWND dialog = nullptr;
+    KelTest::WaitUntil([&] {
+        ::EnumThreadWindows(thread, FindDialog, reinterpret_cast<LPARAM>(&dialog));
+        return dialog != nullptr;
+    }, 10000);
+    return dialog;
+}
+
+} // namespace
+
+TEST(DesktopServices, ClipboardHoldsTheTextForOtherProcesses) {
+    Workspace workspace;
+    const char* texts[] = {"plain", "Gr\xc3\xbc\xc3\x9f" "e \xe2\x82\xac \xf0\x9d\x84\x9e", ""};
+    for (const char* text : texts) {
+        SCOPED_TRACE(text);
+        JsonValue body = {{"CopyData", text}};
+        EXPECT_EQ(0u, workspace.Send(KEL_PROVIDER_WORKSPACE_MSG_COPY_DATA_TO_CLIPBOARD, body));
+        EXPECT_EQ(text, ClipboardSeenByAnotherProcess());
+    }
+}
+
+TEST(DesktopServices, OneSpecialFolderPerRequest) {
+    Workspace workspace;
+    const std::string desktop = KelJson::ToUtf8(GetUserDesktopPath()), documents = KelJson::ToUtf8(GetUserDocumentsPath());
+    ASSERT_FALSE(desktop.empty() || documents.empty());
+    const struct { const char* what; JsonValue body, reply; } cases[] = {
+        {"documents", {{"MyDocument", "x"}}, {{"MyDocument", documents}}},
+        {"both: the desktop only", {{"Desktop", ""}, {"MyDocument", ""}}, {{"Desktop", desktop}, {"MyDocument", ""}}},
+        {"not a string", {{"Desktop", 1}}, {{"Desktop", 1}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        JsonValue body = c.body;
+        EXPECT_EQ(0u, workspace.Send(KEL_PROVIDER_WORKSPACE_MSG_GET_SPECIAL_PATH, body));
+        EXPECT_EQ(c.reply, body);
+    }
+}
+
+// The dialog is driven from another thread as a user would: a file typed in
+// and accepted, or the dialog cancelled. The first filter is the localised
+// "all files" label.
+TEST(DesktopServices, OpenFileDialogGivesThePickedFile) {
+    KelTest::TempFolder folder;
+    const std::wstring picked = folder.Path() + L"import.csv";
+    ASSERT_TRUE(KelTest::WriteText(picked, "a,b\r\n"));
+    Workspace workspace;
+    const struct { const char* what; JsonValue body; bool accept; JsonValue reply; } cases[] = {
+        {"picked", {{"OpenFile", KelJson::ToUtf8(folder.Path())}}, true, {{"OpenFile", KelJson::ToUtf8(picked)}}},
+        {"picked, no start name", {{"OpenFile", 7}}, true, {{"OpenFile", KelJson::ToUtf8(picked)}}},
+        {"cancelled", {{"OpenFile", "start.csv"}}, false, {{"OpenFile", "start.csv"}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const DWORD thread = ::GetCurrentThreadId();
+        std::thread user([&] {
+            HWND dialog = WaitForDialog(thread);
+            if (!dialog) return;   // the test fails on the reply
+            if (c.accept) {
+                HWND edit = nullptr;
+                ::EnumChildWindows(dialog, FindEdit, reinterpret_cast<LPARAM>(&edit));
+                ::SendMessageW(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(picked.c_str()));
+            }
+            ::PostMessageW(dialog, WM_COMMAND, c.accept ? IDOK : IDCANCEL, 0);
+            // A dialog that did not take the answer is closed, so that the
+            // test fails on the reply rather than hang.
+            if (!KelTest::WaitUntil([&] { return !::IsWindow(dialog); }, 5000))
+                ::PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
+        });
+        JsonValue body = c.body;
+        EXPECT_EQ(0u, workspace.Send(KEL_PROVIDER_WORKSPACE_MSG_GET_OPEN_FILE_NAME, body));
+        user.join();
+        EXPECT_EQ(c.reply, body);
+    }
+    JsonValue none = {{"Other", 1}};
+    EXPECT_EQ(0u, workspace.Send(KEL_PROVIDER_WORKSPACE_MSG_GET_OPEN_FILE_NAME, none));   // no dialog at all
+}
+
+TEST(DesktopServices, FilterLabelComesFromTheStringTable) {
+    const std::wstring limit(180, L'L');
+    const struct { const char* what; std::wstring table; std::wstring label; } cases[] = {
+        {"shipped text", L"[Global]\r\nR_ALLFILES=Alle Dateien\r\n[KEL_CONSOLE]\r\n", L"Alle Dateien"},
+        {"180 characters", L"[Global]\r\nR_ALLFILES=" + limit + L"\r\n[KEL_CONSOLE]\r\n", limit},
+        {"181 characters", L"[Global]\r\nR_ALLFILES=" + limit + L"L\r\n[KEL_CONSOLE]\r\n", L"All"},
+        {"missing", L"[Global]\r\nR_OTHER=x\r\n[KEL_CONSOLE]\r\n", L"All"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        KelTest::LanguageTable language(KelTest::ProgramFolder(), c.table);
+        KelTest::RegistryScope product(QV_PRODUCT_KEY);
+        ASSERT_TRUE(product.SetString(QV_VALUE_LANGUAGE, language.Name()));
+        Workspace workspace;
+        const wchar_t* filter = workspace.provider.GetManager()->GetOpenFileFilter();
+        const std::wstring expected = c.label + L'\0' + L"*.*" + L'\0' + L"CSV" + L'\0' + L"*.CSV" + L'\0' + L'\0';
+        EXPECT_EQ(expected, std::wstring(filter, expected.size()));
+    }
+}

@@ -1,0 +1,152 @@
+// The workspace provider's table and the manager's failure paths, with a
+// scripted frame component and a controller that keeps what it was sent.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "MockFrameManager.h"
+#include "ProviderMessages.h"
+#include "QvException.h"
+#include "TestSupport.h"
+#include "WorkspaceProvider.h"
+
+using ::testing::_;
+using ::testing::DoAll;
+using ::testing::Return;
+using ::testing::SetArgPointee;
+using ::testing::StrictMock;
+
+namespace {
+constexpr DWORD FRAME = 1234;
+const JsonValue UNTOUCHED = {{"x", 1}};
+} // namespace
+
+// Nothing here reaches the frame component: a call on it fails the test.
+TEST(WorkspaceProvider, AnswersWhatItServesItselfAndRefusesTheRest) {
+    KelTest::CapturedLog log;
+    ASSERT_TRUE(log.Initialized());
+    StrictMock<MockFrameManager> frames;
+    KelTest::CannedController controller(0, JsonValue::object());
+    QvCommon::UniqueHandle exitEvent(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    CWorkspaceProvider provider(&controller, &frames, exitEvent.get());
+    ASSERT_NE(nullptr, provider.GetManager());
+    EXPECT_EQ(KEL_PROVIDER_WORKSPACE, provider.GetClassId());
+    const struct {
+        const char* what; uint32_t id; JsonValue body; uint32_t code; JsonValue reply; const char* logged;
+    } cases[] = {
+        {"below the table", 0x18000000, UNTOUCHED, PROVIDER_RESULT_NOT_SUPPORTED, UNTOUCHED, nullptr},
+        {"gap 0x1C", 0x1800001C, UNTOUCHED, PROVIDER_RESULT_NOT_SUPPORTED, UNTOUCHED, nullptr},
+        {"above the table", 0x18000023, UNTOUCHED, PROVIDER_RESULT_NOT_SUPPORTED, UNTOUCHED, nullptr},
+        {"no body", KEL_PROVIDER_WORKSPACE_MSG_SHOW_CONSOLE_UI, nullptr, PROVIDER_RESULT_INVALID_PARAMETER, nullptr,
+         "CWorkspaceProvider::MessageProc: Invalid parameter..."},
+        {"exit without a body", KEL_PROVIDER_WORKSPACE_MSG_EXIT_PROGRAM, nullptr, PROVIDER_RESULT_INVALID_PARAMETER,
+         nullptr, nullptr},
+        {"hide without a console", KEL_PROVIDER_WORKSPACE_MSG_HIDE_CONSOLE_UI, UNTOUCHED, 0, UNTOUCHED, nullptr},
+        {"deactivate without a console", KEL_PROVIDER_WORKSPACE_MSG_DEACTIVATE_CONSOLE_UI, UNTOUCHED, 0, UNTOUCHED, nullptr},
+        {"console status", KEL_PROVIDER_WORKSPACE_MSG_GET_CONSOLE_UI_STATUS, JsonValue::object(), 0,
+         {{"ConsoleUiStatus", false}}, nullptr},
+        {"activated count", KEL_PROVIDER_WORKSPACE_MSG_GET_ACTIVATED_UI_COUNT, JsonValue::object(), 0,
+         {{"ActivatedUiCnt", 0u}}, "m_bBhoShown=0, m_bBallonShown=0, bConsoleVisible=0"},
+        {"pop-up without a page", KEL_PROVIDER_WORKSPACE_MSG_SHOW_POPUP_WINDOW, {{"BalloonPageName", 3}},
+         PROVIDER_RESULT_INVALID_PARAMETER, {{"BalloonPageName", 3}}, "CWorkspaceManager::ShowPopupWindow - Invalid parameter."},
+        {"clipboard text not a string", KEL_PROVIDER_WORKSPACE_MSG_COPY_DATA_TO_CLIPBOARD, {{"CopyData", 5}},
+         PROVIDER_RESULT_INVALID_PARAMETER, {{"CopyData", 5}}, "CWorkspaceManager::CopyDataToClipboard - Invalid parameter."},
+        {"add-on console init data not JSON", KEL_PROVIDER_WORKSPACE_MSG_SHOW_BHO_CONSOLE, {{"BalloonInitData", "{nope"}},
+         PROVIDER_RESULT_INVALID_PARAMETER, JsonValue::object(),
+         "CWorkspaceManager::ShowBHOConsole: Invalud balloon init data: [{nope]"},
+        {"balloon identity not strings", KEL_PROVIDER_WORKSPACE_MSG_GET_BALLOON_STATUS,
+         {{"BrowserName", "IE"}, {"WindowId", 1234}, {"TabId", "7"}}, PROVIDER_RESULT_INVALID_PARAMETER,
+         {{"BrowserName", "IE"}, {"WindowId", 1234}, {"TabId", "7"}, {"BalloonIsShow", false}},
+         "CWorkspaceManager::MakeBalloonIdString - Invalid parameters."},
+        {"status of an unknown balloon", KEL_PROVIDER_WORKSPACE_MSG_GET_BALLOON_STATUS,
+         {{"BrowserName", "IE"}, {"WindowId", "1234"}, {"TabId", "7"}}, WORKSPACE_RESULT_NO_SUCH_BALLOON,
+         {{"BrowserName", "IE"}, {"WindowId", "1234"}, {"TabId", "7"}, {"BalloonIsShow", false}},
+         "_tsBrowserWindowId[IE_1234], _tsBrowserTabId[IE_7]"},
+        {"exit", KEL_PROVIDER_WORKSPACE_MSG_EXIT_PROGRAM, UNTOUCHED, 0, UNTOUCHED,
+         "CWorkspaceProvider::MessageProc: Received KEL_PROVIDER_WORKSPACE_MSG_EXIT_PROGRAM."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const bool exits = c.id == KEL_PROVIDER_WORKSPACE_MSG_EXIT_PROGRAM && c.code == 0;
+        JsonValue body = c.body;
+        EXPECT_EQ(c.code, provider.MessageProc(c.id, body));
+        EXPECT_EQ(c.reply, body);
+        EXPECT_EQ(exits, ::WaitForSingleObject(exitEvent.get(), 0) == WAIT_OBJECT_0);
+        if (c.logged) { EXPECT_TRUE(log.Contains(c.logged)) << c.logged; }
+    }
+    EXPECT_TRUE(controller.Calls().empty());
+    JsonValue body = JsonValue::object();
+    EXPECT_EQ(0u, CWorkspaceProvider(&controller, &frames, nullptr).MessageProc(KEL_PROVIDER_WORKSPACE_MSG_EXIT_PROGRAM, body));
+}
+
+// What the frame component answers decides the code; a frame id of 0 after
+// a successful creation is a state the workspace does not go on from.
+TEST(WorkspaceManager, FrameFailuresBecomeResultCodes) {
+    const HRESULT CREATED_NONE = S_FALSE;   // marks "creation succeeds, id 0"
+    const struct {
+        const char* what; uint32_t id; JsonValue body; HRESULT create, show; uint32_t code; const char* logged;
+    } cases[] = {
+        {"console not created", KEL_PROVIDER_WORKSPACE_MSG_SHOW_CONSOLE_UI, JsonValue::object(), E_FAIL, S_OK,
+         PROVIDER_RESULT_FAILED, "CWorkspaceManager::ShowConsoleUI: CreateUIFrame() failed: 0x80004005"},
+        {"console not shown", KEL_PROVIDER_WORKSPACE_MSG_SHOW_CONSOLE_UI, JsonValue::object(), S_OK, E_ACCESSDENIED,
+         PROVIDER_RESULT_FAILED, "CWorkspaceManager::ShowConsoleUI: Failed to show console UI (1234): 0x80070005"},
+        {"console of id 0", KEL_PROVIDER_WORKSPACE_MSG_SHOW_CONSOLE_UI, JsonValue::object(), CREATED_NONE, S_OK, 0, nullptr},
+        {"pop-up not created", KEL_PROVIDER_WORKSPACE_MSG_SHOW_POPUP_WINDOW, {{"BalloonPageName", "About.html"}}, E_FAIL,
+         S_OK, PROVIDER_RESULT_FAILED, "CWorkspaceManager::ShowPopupWindow: CreateUIFrame() failed: 0x80004005"},
+        {"pop-up of id 0", KEL_PROVIDER_WORKSPACE_MSG_SHOW_POPUP_WINDOW, {{"BalloonPageName", "About.html"}},
+         CREATED_NONE, S_OK, 0, nullptr},
+        {"add-on console not created", KEL_PROVIDER_WORKSPACE_MSG_SHOW_BHO_CONSOLE, JsonValue::object(), E_FAIL, S_OK,
+         PROVIDER_RESULT_FAILED, "CWorkspaceManager::ShowBHOConsole: CreateUIFrame() failed: 0x80004005"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        KelTest::CapturedLog log;
+        ASSERT_TRUE(log.Initialized());
+        ::testing::NiceMock<MockFrameManager> frames;
+        const DWORD created = c.create == CREATED_NONE ? 0 : FRAME;
+        ON_CALL(frames, WaitForReadyState(_, _)).WillByDefault(Return(FRAME_E_NOT_FOUND));
+        ON_CALL(frames, WaitForReadyState(FRAME, _)).WillByDefault(Return(S_OK));
+        ON_CALL(frames, CreateUIFrame(_, _))
+            .WillByDefault(DoAll(SetArgPointee<1>(created), Return(c.create == CREATED_NONE ? S_OK : c.create)));
+        ON_CALL(frames, ShowFrame(_)).WillByDefault(Return(c.show));
+        KelTest::CannedController controller(0, JsonValue::object());
+        CWorkspaceProvider provider(&controller, &frames, nullptr);
+        JsonValue body = c.body;
+        if (c.create == CREATED_NONE) {
+            try {
+                provider.MessageProc(c.id, body);
+                ADD_FAILURE() << "no result exception";
+            } catch (const QvCommon::Exception::Result& e) {
+                EXPECT_EQ(E_FAIL, e.GetResult());
+            }
+            continue;
+        }
+        EXPECT_EQ(c.code, provider.MessageProc(c.id, body));
+        EXPECT_TRUE(log.Contains(c.logged)) << c.logged;
+    }
+}
+
+// An installer asked for the console: the pages resynchronise and the flag
+// is cleared, then the PIN state is asked for.
+TEST(WorkspaceManager, ConsoleClearsTheInstallersDisplayFlag) {
+    ::testing::NiceMock<MockFrameManager> frames;
+    ON_CALL(frames, WaitForReadyState(_, _)).WillByDefault(Return(FRAME_E_NOT_FOUND));
+    ON_CALL(frames, WaitForReadyState(FRAME, _)).WillByDefault(Return(S_OK));
+    ON_CALL(frames, CreateUIFrame(_, _)).WillByDefault(DoAll(SetArgPointee<1>(FRAME), Return(S_OK)));
+    KelTest::CannedController controller(0, {{"DisplayMainConsoleFlag", true}, {"PinState", 1}});
+    CWorkspaceProvider provider(&controller, &frames, nullptr);
+    JsonValue body = JsonValue::object();
+    KelTest::Stopwatch watch;
+    ASSERT_EQ(0u, provider.MessageProc(KEL_PROVIDER_WORKSPACE_MSG_SHOW_CONSOLE_UI, body));
+    EXPECT_GE(watch.ElapsedMs(), 450);   // the pages get their time to resynchronise
+    auto call = [](const char* mode, uint32_t classId, uint32_t message, JsonValue sent) {
+        return JsonValue{{"mode", mode}, {"class", classId}, {"message", message}, {"body", sent}};
+    };
+    const std::vector<JsonValue> expected = {
+        call("send", KEL_PROVIDER_MISC, KEL_MISC_MSG_DISPLAY_FLAG, JsonValue::object()),
+        call("broadcast", 0, KEL_BROADCAST_INSTALLER_SYNC, JsonValue::object()),
+        call("send", KEL_PROVIDER_MISC, KEL_MISC_MSG_DISPLAY_FLAG, {{"ClearFlag", nullptr}}),
+        call("send", KEL_PROVIDER_PIN, KEL_PIN_MSG_GET_STATE, {{"PinState", 0}}),
+    };
+    EXPECT_EQ(expected, controller.Calls());
+    EXPECT_TRUE(CWorkspaceManager::IsConsoleVisible());
+}
