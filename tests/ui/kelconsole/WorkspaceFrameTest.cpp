@@ -185,6 +185,21 @@ TEST_F(WorkspaceFrames, AddOnConsoleLifeCycle) {
     EXPECT_EQ(0u, last["ActivatedUiCnt"]);
 }
 
+// In PIN state 3 a console that came to the front announces that the
+// profile changed; while the console is visible, another process taking the
+// foreground is announced as a blur.
+TEST_F(WorkspaceFrames, ConsoleInFrontAnnouncesProfileChangesAndBlur) {
+    KelTest::CannedController pinChanged(0, {{"PinState", 3}});
+    CWorkspaceProvider workspace(&pinChanged, frames.get(), nullptr);
+    JsonValue body = JsonValue::object();
+    ASSERT_EQ(0u, workspace.MessageProc(KEL_PROVIDER_WORKSPACE_MSG_SHOW_CONSOLE_UI, body));
+    const JsonValue profileModified = {{"mode", "broadcast"}, {"class", 0}, {"message", KEL_BROADCAST_PROFILE_MODIFIED},
+                                       {"body", JsonValue::object()}};
+    EXPECT_EQ(profileModified, pinChanged.Calls().back());
+    CWorkspaceManager::HandleWindowBlur();
+    EXPECT_EQ(KEL_BROADCAST_WINDOW_BLUR, pinChanged.Calls().back()["message"].get<uint32_t>());
+}
+
 // A frame thread that nobody resumes costs the request its bound, not the
 // workspace: the answer is a failure and the next message is served.
 struct UnadoptedFrames : WorkspaceFrames {
