@@ -27,31 +27,16 @@ std::string ClipboardSeenByAnotherProcess() {
     return code == 0 ? reader.Output() : code == 2 ? "-" : "exit " + std::to_string(code);
 }
 
-BOOL CALLBACK FindDialog(HWND window, LPARAM found) {
+// The first visible window of a class, among a thread's windows or a
+// window's descendants.
+struct Wanted { const wchar_t* className; HWND found; };
+BOOL CALLBACK FindByClass(HWND window, LPARAM wanted) {
+    auto* w = reinterpret_cast<Wanted*>(wanted);
     wchar_t name[16] = {};
     ::GetClassNameW(window, name, 16);
-    if (wcscmp(name, L"#32770") != 0 || !::IsWindowVisible(window)) return TRUE;
-    *reinterpret_cast<HWND*>(found) = window;
+    if (wcscmp(name, w->className) != 0 || !::IsWindowVisible(window)) return TRUE;
+    w->found = window;
     return FALSE;
-}
-
-// The file-name box: the first edit control, wherever it lies in the dialog.
-BOOL CALLBACK FindEdit(HWND window, LPARAM found) {
-    wchar_t name[16] = {};
-    ::GetClassNameW(window, name, 16);
-    if (wcscmp(name, L"Edit") != 0) return TRUE;
-    *reinterpret_cast<HWND*>(found) = window;
-    return FALSE;
-}
-
-// The dialog of this process's thread, once it is up.
-HWND WaitForDialog(DWORD thread) {
-    HWND dialog = nullptr;
-    KelTest::WaitUntil([&] {
-        ::EnumThreadWindows(thread, FindDialog, reinterpret_cast<LPARAM>(&dialog));
-        return dialog != nullptr;
-    }, 10000);
-    return dialog;
 }
 
 } // namespace
@@ -101,18 +86,16 @@ TEST(DesktopServices, OpenFileDialogGivesThePickedFile) {
         SCOPED_TRACE(c.what);
         const DWORD thread = ::GetCurrentThreadId();
         std::thread user([&] {
-            HWND dialog = WaitForDialog(thread);
-            if (!dialog) return;   // the test fails on the reply
-            if (c.accept) {
-                HWND edit = nullptr;
-                ::EnumChildWindows(dialog, FindEdit, reinterpret_cast<LPARAM>(&edit));
-                ::SendMessageW(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(picked.c_str()));
-            }
-            ::PostMessageW(dialog, WM_COMMAND, c.accept ? IDOK : IDCANCEL, 0);
+            Wanted dialog{L"#32770", nullptr}, edit{L"Edit", nullptr};   // the file-name box
+            if (!KelTest::WaitUntil([&] { return !::EnumThreadWindows(thread, FindByClass, LPARAM(&dialog)); }, 10000))
+                return;   // the test fails on the reply
+            ::EnumChildWindows(dialog.found, FindByClass, LPARAM(&edit));
+            if (c.accept) ::SendMessageW(edit.found, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(picked.c_str()));
+            ::PostMessageW(dialog.found, WM_COMMAND, c.accept ? IDOK : IDCANCEL, 0);
             // A dialog that did not take the answer is closed, so that the
             // test fails on the reply rather than hang.
-            if (!KelTest::WaitUntil([&] { return !::IsWindow(dialog); }, 5000))
-                ::PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
+            if (!KelTest::WaitUntil([&] { return !::IsWindow(dialog.found); }, 5000))
+                ::PostMessageW(dialog.found, WM_COMMAND, IDCANCEL, 0);
         });
         JsonValue body = c.body;
         EXPECT_EQ(0u, workspace.Send(KEL_PROVIDER_WORKSPACE_MSG_GET_OPEN_FILE_NAME, body));
@@ -126,7 +109,6 @@ TEST(DesktopServices, OpenFileDialogGivesThePickedFile) {
 TEST(DesktopServices, FilterLabelComesFromTheStringTable) {
     const std::wstring limit(180, L'L');
     const struct { const char* what; std::wstring table; std::wstring label; } cases[] = {
-        {"shipped text", L"[Global]\r\nR_ALLFILES=Alle Dateien\r\n[KEL_CONSOLE]\r\n", L"Alle Dateien"},
         {"180 characters", L"[Global]\r\nR_ALLFILES=" + limit + L"\r\n[KEL_CONSOLE]\r\n", limit},
         {"181 characters", L"[Global]\r\nR_ALLFILES=" + limit + L"L\r\n[KEL_CONSOLE]\r\n", L"All"},
         {"missing", L"[Global]\r\nR_OTHER=x\r\n[KEL_CONSOLE]\r\n", L"All"},
