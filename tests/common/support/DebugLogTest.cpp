@@ -12,33 +12,15 @@ namespace {
 const DebugLog& Log() { return DebugLog::Instance(); }
 } // namespace
 
-TEST_F(DebugLogTest, CallsOutsideInitialisationAreDropped) {
-    Configure(QVLOG_ERROR);
+// Before initialisation, and when a storage kind the log does not know, a
+// library that cannot be loaded, lacks an entry point, or cannot open a session
+// fails it, the module is let go and every call is dropped with false; so it
+// is after the log was uninitialised.
+TEST_F(DebugLogTest, CallsOutsideAWorkingInitialisationAreDropped) {
     EXPECT_FALSE(QVLOG(QVLOG_ERROR, L"before"));
     EXPECT_FALSE(DebugLog::Instance().Uninitialize());
-    ASSERT_TRUE(Initialize());
-    EXPECT_TRUE(QVLOG(QVLOG_ERROR, L"during"));
-    EXPECT_TRUE(DebugLog::Instance().Uninitialize());
-    EXPECT_FALSE(QVLOG(QVLOG_ERROR, L"after"));
-    EXPECT_FALSE(QVLOG_DUMP(QVLOG_ERROR, "x", 1));
-    EXPECT_FALSE(DebugLog::Instance().Uninitialize());
-    EXPECT_FALSE(IsQvDbgLoaded());
-
-    std::vector<LogLine> lines = ParsedLines();
-    ASSERT_EQ(1u, lines.size());
-    EXPECT_EQ(L"during", lines[0].message);
-}
-
-// A storage kind the log does not know, a library that cannot be loaded, lacks
-// an entry point, or cannot open a session: initialisation fails, the module
-// is let go, and every later call is dropped with false.
-TEST_F(DebugLogTest, UnusableSettingsOrLibraryFailInitialisation) {
-    struct Case {
-        const wchar_t* label;
-        DWORD storageKind;
-        const wchar_t* libraryFolder;
-        bool folderIsAFile;   // the real library cannot create its folder
-    } cases[] = {
+    // folderIsAFile: the real library cannot create its folder.
+    struct Case { const wchar_t* label; DWORD storageKind; const wchar_t* libraryFolder; bool folderIsAFile; } cases[] = {
         {L"storage kind 2", 2, LIBRARY_FOLDER, false},
         {L"storage kind -1", 0xFFFFFFFFu, LIBRARY_FOLDER, false},
         {L"no library in the folder", QVSTORAGE_REGISTRY, L".\\no_such_folder", false},
@@ -67,16 +49,19 @@ TEST_F(DebugLogTest, UnusableSettingsOrLibraryFailInitialisation) {
     QvCommon::Storage::Key alternative(QVSTORAGE_REGISTRY_ALT, HKEY_LOCAL_MACHINE, m_key.Path());
     ASSERT_TRUE(DebugLog::Instance().Initialize(TEST_MODULE, alternative, LIBRARY_FOLDER, QVLOG_SESSION_INTERACTIVE));
     EXPECT_TRUE(QVLOG(QVLOG_ERROR, L"written"));
-    EXPECT_EQ(1u, Lines().size());
+    EXPECT_TRUE(DebugLog::Instance().Uninitialize());
+    EXPECT_FALSE(QVLOG(QVLOG_ERROR, L"after"));
+    EXPECT_FALSE(QVLOG_DUMP(QVLOG_ERROR, "x", 1));
+    EXPECT_FALSE(DebugLog::Instance().Uninitialize());
+    EXPECT_FALSE(IsQvDbgLoaded());
+    const std::vector<LogLine> lines = ParsedLines();
+    ASSERT_EQ(1u, lines.size());
+    EXPECT_EQ(L"written", lines[0].message);
 }
 
 TEST_F(DebugLogTest, IniFileTakesDefaultsForMissingValues) {
-    struct Case {
-        const char* section;   // after "[InteractiveSession]"
-        const wchar_t* prefix;
-        const wchar_t* file;
-        DWORD mask;
-    } cases[] = {
+    // section: after "[InteractiveSession]".
+    struct Case { const char* section; const wchar_t* prefix; const wchar_t* file; DWORD mask; } cases[] = {
         // Nothing but the folder: "Enable" 1, "Level" 0x100, "NORDAL", "log".
         {"", L"NORDAL", L"", QVLOG_ERROR},
         // Decimal, which every Windows version's INI reader understands.
@@ -96,9 +81,8 @@ TEST_F(DebugLogTest, IniFileTakesDefaultsForMissingValues) {
         EXPECT_EQ(logs.Path(), Field(config.logFolder));
         EXPECT_EQ(0u, config.logProcess + config.logUnitType + config.robust + config.debugger);
 
-        EXPECT_EQ((c.mask & QVLOG_TRACE) != 0, QVLOG(QVLOG_TRACE, L"trace"));
-        EXPECT_EQ((c.mask & QVLOG_INFO) != 0, QVLOG(QVLOG_INFO, L"info"));
-        EXPECT_TRUE(QVLOG(QVLOG_ERROR, L"error"));
+        for (DWORD level : {QVLOG_TRACE, QVLOG_INFO, QVLOG_ERROR})
+            EXPECT_EQ((c.mask & level) != 0, QVLOG(level, L"level 0x%x", level)) << level;
         ASSERT_TRUE(DebugLog::Instance().Uninitialize());
         EXPECT_EQ(c.mask == 0x111 ? 3u : 1u, Lines(logs.Path()).size());
     }
@@ -123,17 +107,18 @@ TEST_F(DebugLogTest, RecordFollowsTheSettings) {
                               {QV_DEBUGLOG_SERVICE, session(L"service")},
                               {QV_DEBUGLOG_PROTECTED, session(L"protected")}};
     auto interactive = [](std::vector<RegistryValue> values) { return Subkeys{{QV_DEBUGLOG_INTERACTIVE, values}}; };
-    const std::wstring multi = InFolder(L"multi");
+    // "LogProcess", "LogUnitType", the folder as given and "LogPrefix" P, then more.
+    auto upToPrefix = [&](V folder, DWORD process = 0, DWORD unit = 0, std::vector<RegistryValue> more = {}) {
+        more.insert(more.begin(), {V::Dword(QV_VALUE_LOG_PROCESS, process), V::Dword(QV_VALUE_LOG_UNIT_TYPE, unit),
+                                   folder, V::String(QV_VALUE_LOG_PREFIX, L"P")});
+        return interactive(off(more));
+    };
+    const std::wstring multi = InFolder(L"multi"), expandable = L"%KEL_DEBUGLOG_TEST_FOLDER%\\expand";
     ASSERT_TRUE(::SetEnvironmentVariableW(L"KEL_DEBUGLOG_TEST_FOLDER", m_folder.Path().c_str()));
+    // answered: the levels whose calls answer true.
     struct Case {
-        const char* label;
-        Subkeys subkeys;
-        DWORD kind;
-        bool loaded;
-        DWORD answered;   // the levels whose calls answer true
-        DWORD logProcess, logUnitType;
-        std::wstring folder, prefix;
-        BYTE robust, service, protectedSession;
+        const char* label; Subkeys subkeys; DWORD kind; bool loaded; DWORD answered;
+        DWORD logProcess, logUnitType; std::wstring folder, prefix; BYTE robust, service, protectedSession;
     } cases[] = {
         {"no session subkey", {{L"SomethingElse", {V::Dword(QV_VALUE_LOG_ENABLE, 1)}}}, QVLOG_SESSION_INTERACTIVE,
          false, 0x111, 0, 0, L"", L"", 0, 0, 0},
@@ -142,26 +127,17 @@ TEST_F(DebugLogTest, RecordFollowsTheSettings) {
          L"", L"", 0, 0, 0},
         {"LogProcess as text", interactive(off({V::String(QV_VALUE_LOG_PROCESS, L"1")})), QVLOG_SESSION_INTERACTIVE,
          false, 0x111, 0, 0, L"", L"", 0, 0, 0},
-        {"LogFolder as DWORD",
-         interactive(off({V::Dword(QV_VALUE_LOG_PROCESS, 3), V::Dword(QV_VALUE_LOG_UNIT_TYPE, 4),
-                          V::Dword(QV_VALUE_LOG_FOLDER, 5), V::String(QV_VALUE_LOG_PREFIX, L"P")})),
-         QVLOG_SESSION_INTERACTIVE, false, 0x111, 3, 4, L"", L"", 0, 0, 0},
+        {"LogFolder as DWORD", upToPrefix(V::Dword(QV_VALUE_LOG_FOLDER, 5), 3, 4), QVLOG_SESSION_INTERACTIVE, false,
+         0x111, 3, 4, L"", L"", 0, 0, 0},
         {"LogExtension missing",
-         interactive(off({V::Dword(QV_VALUE_LOG_PROCESS, 3), V::Dword(QV_VALUE_LOG_UNIT_TYPE, 4),
-                          V::String(QV_VALUE_LOG_FOLDER, L"F"), V::String(QV_VALUE_LOG_PREFIX, L"P"),
-                          V::String(QV_VALUE_LOG_FILE, L"L"), V::Dword(QV_VALUE_LOG_ROBUST, 1)})),
+         upToPrefix(V::String(QV_VALUE_LOG_FOLDER, L"F"), 3, 4,
+                    {V::String(QV_VALUE_LOG_FILE, L"L"), V::Dword(QV_VALUE_LOG_ROBUST, 1)}),
          QVLOG_SESSION_INTERACTIVE, false, 0x111, 3, 4, L"F", L"P", 0, 0, 0},
         // Passed on as stored (the library expands it), and the next field is
         // read whole: the inner terminators of a REG_MULTI_SZ did not shift it.
-        {"expandable folder",
-         interactive(off({V::Dword(QV_VALUE_LOG_PROCESS, 0), V::Dword(QV_VALUE_LOG_UNIT_TYPE, 0),
-                          V::String(QV_VALUE_LOG_FOLDER, L"%KEL_DEBUGLOG_TEST_FOLDER%\\expand", REG_EXPAND_SZ),
-                          V::String(QV_VALUE_LOG_PREFIX, L"P")})),
-         QVLOG_SESSION_INTERACTIVE, false, 0x111, 0, 0, L"%KEL_DEBUGLOG_TEST_FOLDER%\\expand", L"P", 0, 0, 0},
-        {"multi-string folder",
-         interactive(off({V::Dword(QV_VALUE_LOG_PROCESS, 0), V::Dword(QV_VALUE_LOG_UNIT_TYPE, 0),
-                          V::MultiString(QV_VALUE_LOG_FOLDER, {multi, L"C:\\second"}),
-                          V::String(QV_VALUE_LOG_PREFIX, L"P")})),
+        {"expandable folder", upToPrefix(V::String(QV_VALUE_LOG_FOLDER, expandable, REG_EXPAND_SZ)),
+         QVLOG_SESSION_INTERACTIVE, false, 0x111, 0, 0, expandable, L"P", 0, 0, 0},
+        {"multi-string folder", upToPrefix(V::MultiString(QV_VALUE_LOG_FOLDER, {multi, L"C:\\second"})),
          QVLOG_SESSION_INTERACTIVE, false, 0x111, 0, 0, multi, L"P", 0, 0, 0},
         {"interactive session", sessions, QVLOG_SESSION_INTERACTIVE, false, 0x111, 0, 0, L"", L"interactive", 0, 0, 0},
         {"service session", sessions, QVLOG_SESSION_SERVICE, false, 0x111, 0, 0, L"", L"service", 0, 1, 0},

@@ -60,10 +60,8 @@ void ExpectLogged(const CapturedLog& log, size_t from, const std::vector<std::st
 // back to the installer's culture name, never to "EN-US".
 TEST(ProductLanguage, LanguageAndItsFallbacks) {
     struct Case {
-        const char* what;
-        bool languagePresent; DWORD languageType; std::wstring language;
-        bool culturePresent; std::wstring culture;
-        std::wstring expectedLanguage; DWORD expectedError; std::wstring expectedProductLanguage;
+        const char* what; bool languagePresent; DWORD languageType; std::wstring language; bool culturePresent;
+        std::wstring culture, expectedLanguage; DWORD expectedError; std::wstring expectedProductLanguage;
         std::vector<std::string> logged;
     };
     const Case cases[] = {

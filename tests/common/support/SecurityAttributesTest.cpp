@@ -56,6 +56,7 @@ std::vector<Entry> Expected(DWORD admins, DWORD power, DWORD system, DWORD users
             {WinBuiltinUsersSid, users},           {WinInteractiveSid, users},
             {WinCreatorOwnerSid, owner}};
 }
+std::vector<Entry> Same(DWORD mask) { return Expected(mask, mask, mask, mask, mask); }   // every group alike
 
 // nt6: the system has mandatory labels (Vista on); no entries: the kind has
 // no row in the table, and the record stays empty.
@@ -67,14 +68,11 @@ TEST(SecurityAttributes, DescriptorsCarryTheAccessTableAndLabel) {
     const DescriptorCase cases[] = {
         {QVSEC_KIND_PROCESS, QVSEC_INTEGRITY_NONE, true,
          Expected(0x100FFB, 0x100E92, 0x100FFB, 0x101410, 0x1F0FFF), 0},
-        {QVSEC_KIND_EVENT, QVSEC_INTEGRITY_LOW, true,
-         Expected(0x1F0003, 0x1F0003, 0x1F0003, 0x1F0003, 0x1F0003), SECURITY_MANDATORY_LOW_RID},
-        {QVSEC_KIND_EVENT, QVSEC_INTEGRITY_LOW, false,
-         Expected(0x1F0003, 0x1F0003, 0x1F0003, 0x1F0003, 0x1F0003), 0},
+        {QVSEC_KIND_EVENT, QVSEC_INTEGRITY_LOW, true, Same(0x1F0003), SECURITY_MANDATORY_LOW_RID},
+        {QVSEC_KIND_EVENT, QVSEC_INTEGRITY_LOW, false, Same(0x1F0003), 0},
         {QVSEC_KIND_REGISTRY_KEY, QVSEC_INTEGRITY_MEDIUM, true,
          Expected(0x1003F, 0x3F, 0x1003F, 0x20009, 0xF003F), SECURITY_MANDATORY_MEDIUM_RID},
-        {QVSEC_KIND_MUTEX, QVSEC_INTEGRITY_HIGH, true,
-         Expected(0x1F0001, 0x1F0001, 0x1F0001, 0x1F0001, 0x1F0001), SECURITY_MANDATORY_HIGH_RID},
+        {QVSEC_KIND_MUTEX, QVSEC_INTEGRITY_HIGH, true, Same(0x1F0001), SECURITY_MANDATORY_HIGH_RID},
         {QVSEC_KIND_2, QVSEC_INTEGRITY_NONE, true, Expected(0x101F7, 0x18D, 0x1F5, 0x185, 0xF01FF), 0},
         {3, QVSEC_INTEGRITY_LOW, true, {}, 0},
         {7, QVSEC_INTEGRITY_LOW, true, {}, 0},

@@ -160,24 +160,15 @@ TEST(StorageException, CodesAndSources) {
         {"read before open", false, [](Registry& r) { r.ReadString(QV_VALUE_LANGUAGE, L""); }, {}, ERROR_INVALID_HANDLE},
         {"close before open", false, [](Registry& r) { r.Close(false); }, {}, ERROR_INVALID_HANDLE},
         {"a failed open leaves the object closed", false, [](Registry& r) {
-             try {
-                 r.OpenForRead(ProductKey(), L"NoSuchKey");
-             } catch (Exception* e) {
-                 delete e;
-             }
-             r.ReadString(QV_VALUE_LANGUAGE, L"");
-         }, {}, ERROR_INVALID_HANDLE},
-        {"a closed object reads no more", true, [](Registry& r) {
-             r.Close(false);
-             r.ReadString(QV_VALUE_LANGUAGE, L"");
-         }, {}, ERROR_INVALID_HANDLE},
+             Catch([&r] { r.OpenForRead(ProductKey(), L"NoSuchKey"); }); r.ReadString(QV_VALUE_LANGUAGE, L""); },
+         {}, ERROR_INVALID_HANDLE},
+        {"a closed object reads no more", true, [](Registry& r) { r.Close(false); r.ReadString(QV_VALUE_LANGUAGE, L""); },
+         {}, ERROR_INVALID_HANDLE},
         {"DWORD read of REG_SZ", true, [](Registry& r) { r.ReadDword(QV_VALUE_LANGUAGE); }, {}, ERROR_INVALID_DATA},
         {"string read of REG_DWORD", true, [](Registry& r) { r.ReadString(QV_VALUE_WORKING_SET_MB, L""); }, {},
          ERROR_INVALID_DATA},
-        {"binary read of REG_SZ", true, [](Registry& r) {
-             std::vector<BYTE> data;
-             r.ReadBinary(QV_VALUE_LANGUAGE, data);
-         }, {}, ERROR_INVALID_DATA},
+        {"binary read of REG_SZ", true, [](Registry& r) { std::vector<BYTE> data; r.ReadBinary(QV_VALUE_LANGUAGE, data); },
+         {}, ERROR_INVALID_DATA},
         {"INI without a section", false, {},
          [&folder] { IniFile().OpenForRead(Key(folder.Path(), L"settings.ini"), L""); }, ERROR_BAD_ARGUMENTS},
         {"INI read before open", false, {}, [] { IniFile().ReadString(L"Name", L""); }, ERROR_INVALID_HANDLE},

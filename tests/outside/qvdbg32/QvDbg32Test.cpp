@@ -23,11 +23,10 @@ struct Settings { std::wstring folder, prefix, file, extension, module = L"KelCo
 
 QvDbgConfig MakeConfig(const Settings& settings) {
     QvDbgConfig config = {};
-    wcsncpy_s(config.logFolder, _countof(config.logFolder), settings.folder.c_str(), _TRUNCATE);
-    wcsncpy_s(config.logPrefix, _countof(config.logPrefix), settings.prefix.c_str(), _TRUNCATE);
-    wcsncpy_s(config.logFile, _countof(config.logFile), settings.file.c_str(), _TRUNCATE);
-    wcsncpy_s(config.logExtension, _countof(config.logExtension), settings.extension.c_str(), _TRUNCATE);
-    wcsncpy_s(config.moduleName, _countof(config.moduleName), settings.module.c_str(), _TRUNCATE);
+    auto copy = [](auto& field, const std::wstring& text) { wcsncpy_s(field, std::size(field), text.c_str(), _TRUNCATE); };
+    copy(config.logFolder, settings.folder); copy(config.logPrefix, settings.prefix);
+    copy(config.logFile, settings.file); copy(config.logExtension, settings.extension);
+    copy(config.moduleName, settings.module);
     config.logProcess = settings.logProcess;
     return config;
 }
@@ -74,10 +73,7 @@ protected:
 
 TEST_F(QvDbg32Test, FileNameFollowsTheSettings) {
     const std::wstring pid = std::to_wstring(::GetCurrentProcessId());
-    struct Case {
-        Settings settings;   // folder left empty here
-        std::wstring expected;
-    } cases[] = {
+    struct Case { Settings settings; std::wstring expected; } cases[] = {   // folders left empty here
         {{L"", L"NORDAL", L"", L"log"}, L"NORDAL_KelConsole_2025-12-31.log"},
         {{L"", L"NORDAL", L"Agent", L"txt"}, L"NORDAL_Agent_2025-12-31.txt"},
         {{L"", L"", L"", L""}, L"KelConsole_2025-12-31.log"},
