@@ -21,5 +21,13 @@ struct BrowserWindowInfo {
     BrowserTabInfo* pActiveBrowserTabInfo = nullptr;  // the tab whose page the frame holds
 };
 
+// An add-on pop-up that follows its toolbar when the browser window moves.
+struct BrowserPopupInfo {
+    std::wstring browserName;
+    HWND balloonWindow = nullptr;
+    HWND toolbarWindow = nullptr;
+};
+
 using BrowserTabMap = std::map<std::wstring, BrowserTabInfo>;
+using BrowserPopupMap = std::map<std::wstring, BrowserPopupInfo>;
 using BrowserWindowMap = std::map<std::wstring, BrowserWindowInfo>;

@@ -41,6 +41,7 @@ constexpr char WORKSPACE_KEY_BROWSER_NAME[] = "BrowserName";
 constexpr char WORKSPACE_KEY_WINDOW_ID[] = "WindowId";
 constexpr char WORKSPACE_KEY_TAB_ID[] = "TabId";
 constexpr char WORKSPACE_KEY_BALLOON_WINDOW[] = "BalloonWindowHandle";
+constexpr char WORKSPACE_KEY_TOOLBAR_WINDOW[] = "BalloonToolbarHWND";
 constexpr char WORKSPACE_KEY_CONSOLE_STATUS[] = "ConsoleUiStatus";
 constexpr char WORKSPACE_KEY_ACTIVATED_COUNT[] = "ActivatedUiCnt";
 constexpr char WORKSPACE_KEY_COPY_DATA[] = "CopyData";
@@ -87,6 +88,19 @@ constexpr int WORKSPACE_MINI_BROWSER_HEIGHT = 402;
 // SetWindowPos flags: placed without size, Z order or activation, and hidden
 // until the frame shows it.
 constexpr UINT WORKSPACE_PLACE_HIDDEN = SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_HIDEWINDOW;
+constexpr UINT WORKSPACE_PLACE_HIDDEN_ACTIVE = SWP_NOSIZE | SWP_NOZORDER | SWP_HIDEWINDOW;
+constexpr UINT WORKSPACE_PLACE = SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE;
+
+// Where an add-on pop-up goes beside its toolbar button: "IE" keeps it inside
+// the browser window when the toolbar is near its right edge.
+constexpr wchar_t WORKSPACE_BROWSER_IE[] = L"IE";
+constexpr wchar_t WORKSPACE_BROWSER_SW[] = L"SW";
+constexpr LONG WORKSPACE_IE_POPUP_LEFT = 390;
+constexpr LONG WORKSPACE_IE_POPUP_ROOM = 410;
+constexpr LONG WORKSPACE_IE_POPUP_NUDGE = 14;
+constexpr LONG WORKSPACE_SW_POPUP_NUDGE = 11;
+
+constexpr wchar_t WORKSPACE_SCRIPT_ON_HIDE[] = L"kel.ext.OnHide";
 
 // Waits.
 constexpr DWORD WORKSPACE_INSTALLER_SYNC_WAIT_MS = 500;

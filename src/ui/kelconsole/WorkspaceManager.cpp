@@ -10,6 +10,8 @@
 
 std::atomic<bool> CWorkspaceManager::s_consoleVisible{false};
 std::atomic<IProviderController*> CWorkspaceManager::s_controller{nullptr};
+BrowserPopupMap CWorkspaceManager::s_browserPopupMap;
+QvCommon::Synchronize::CriticalSection CWorkspaceManager::s_browserPopupLock;
 
 CWorkspaceManager::CWorkspaceManager(IProviderController* controller, FrameManager* frameManager)
     : m_controller(controller) {
@@ -24,12 +26,16 @@ CWorkspaceManager::CWorkspaceManager(IProviderController* controller, FrameManag
     m_foregroundHook.reset(::SetWinEventHook(EVENT_SYSTEM_FOREGROUND, EVENT_SYSTEM_FOREGROUND, nullptr,
                                              &CWorkspaceManager::ForegroundHook, 0, 0,
                                              WINEVENT_OUTOFCONTEXT | WINEVENT_SKIPOWNPROCESS));
+    // Browser windows of other processes moving: their add-on pop-ups follow.
+    m_locationHook.reset(::SetWinEventHook(EVENT_OBJECT_LOCATIONCHANGE, EVENT_OBJECT_LOCATIONCHANGE, nullptr,
+                                           &CWorkspaceManager::LocationHook, 0, 0, WINEVENT_OUTOFCONTEXT));
     ReadTitlesAndFilter();
 }
 
 CWorkspaceManager::~CWorkspaceManager() {
     QVLOG(QVLOG_INFO, L"CWorkspaceManager::~CWorkspaceManager");
     m_foregroundHook.reset();
+    m_locationHook.reset();
     s_controller = nullptr;
     if (m_comInitialized) ::CoUninitialize();
 }

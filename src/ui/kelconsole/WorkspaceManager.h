@@ -40,9 +40,16 @@ public:
     uint32_t ShowBHOConsole(JsonValue& body);
     uint32_t CloseBHOConsole(JsonValue& body);
 
-    // Balloons.
+    // Balloons: one frame per browser window, shared by its tabs.
+    uint32_t ShowBalloon(JsonValue& body);
+    uint32_t HideBalloon(JsonValue& body);
+    uint32_t ShowHiddenBalloon(JsonValue& body);
     uint32_t GetBalloonStatus(JsonValue& body);
+    uint32_t MoveBalloon(JsonValue& body);
     uint32_t CloseBalloon(JsonValue& body);
+    uint32_t CleanupBrowserMap(JsonValue& body);
+    // Moves the add-on pop-ups of a browser window that moved, beside its toolbar.
+    static void HandleLocationChange(HWND window);
 
     // Desktop services.
     uint32_t CopyDataToClipboard(JsonValue& body);
@@ -77,9 +84,20 @@ private:
     void FindBrowserInfo(const std::wstring& windowKey, const std::wstring& tabKey, BrowserWindowInfo*& window,
                          BrowserTabInfo*& tab);
     void FindBrowserInfo(DWORD frameId, BrowserWindowInfo*& window, BrowserTabInfo*& tab);
+    bool AddBrowserInfo(const std::wstring& windowKey, const std::wstring& tabKey, DWORD frameId,
+                        const std::wstring& pagePath);
+    void RemoveBrowserWindowInfo(BrowserWindowInfo& window);
     unsigned RemoveBrowserTabInfo(BrowserWindowInfo& window, BrowserTabInfo& tab);
+    static bool RemoveBrowserPopupInfo(const std::wstring& windowId);
+    bool SetBrowserInfoActiveTab(BrowserWindowInfo* window, BrowserTabInfo* tab);
+    bool IsBrowserInfoActiveTab(BrowserWindowInfo* window, BrowserTabInfo* tab);
     void DumpBrowserInfo();
+    // Places a balloon frame's window at the body's position, if it gives one.
+    void PlaceBalloon(DWORD frameId, const JsonValue& body, UINT flags, const wchar_t* failedLog);
+    HRESULT RunCreationScript(DWORD frameId, const std::wstring& tabKey, const JsonValue& body);
 
+    static void CALLBACK LocationHook(HWINEVENTHOOK hook, DWORD event, HWND window, LONG object, LONG child,
+                                      DWORD thread, DWORD time);
     static void CALLBACK ForegroundHook(HWINEVENTHOOK hook, DWORD event, HWND window, LONG object, LONG child,
                                         DWORD thread, DWORD time);
 
@@ -91,7 +109,7 @@ private:
     DWORD m_bhoConsoleFrame = WORKSPACE_NO_FRAME;
     IProviderController* m_controller;
     QvCommon::UniqueCom<FrameManager> m_frameManager;
-    QvCommon::UniqueWinEventHook m_foregroundHook;
+    QvCommon::UniqueWinEventHook m_foregroundHook, m_locationHook;
     bool m_comInitialized = false;
     std::atomic<bool> m_bBhoShown{false};
     std::atomic<bool> m_bBallonShown{false};
@@ -102,6 +120,11 @@ private:
     std::wstring m_subscriptionTitle, m_aboutTitle, m_mainTitle;
     wchar_t m_openFileFilter[WORKSPACE_FILTER_CHARS] = {};
 
+    // The add-on pop-ups by their browser's "WindowId" text. The location
+    // hook reads it while frame calls run under m_lock, so it has a guard of
+    // its own that is never held across a frame call.
+    static BrowserPopupMap s_browserPopupMap;
+    static QvCommon::Synchronize::CriticalSection s_browserPopupLock;
     static std::atomic<bool> s_consoleVisible;
     static std::atomic<IProviderController*> s_controller;
 };

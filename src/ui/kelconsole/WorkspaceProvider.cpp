@@ -36,13 +36,18 @@ uint32_t CWorkspaceProvider::MessageProc(uint32_t messageId, JsonValue& body) {
         return PROVIDER_RESULT_NOT_SUPPORTED;
     CWorkspaceManager& manager = *m_manager;
     switch (messageId) {
+    case KEL_PROVIDER_WORKSPACE_MSG_SHOW_HIDDEN_BALLOON: return manager.ShowHiddenBalloon(body);
+    case KEL_PROVIDER_WORKSPACE_MSG_SHOW_BALLOON: return manager.ShowBalloon(body);
+    case KEL_PROVIDER_WORKSPACE_MSG_HIDE_BALLOON: return manager.HideBalloon(body);
     case KEL_PROVIDER_WORKSPACE_MSG_CLOSE_BALLOON: return manager.CloseBalloon(body);
     case KEL_PROVIDER_WORKSPACE_MSG_SHOW_CONSOLE_UI: return manager.ShowConsoleUI(body);
     case KEL_PROVIDER_WORKSPACE_MSG_HIDE_CONSOLE_UI:
         return manager.GetConsoleUiThreadId() == WORKSPACE_NO_FRAME ? PROVIDER_RESULT_OK : manager.HideConsoleUI();
     case KEL_PROVIDER_WORKSPACE_MSG_DEACTIVATE_CONSOLE_UI:
         return manager.GetConsoleUiThreadId() == WORKSPACE_NO_FRAME ? PROVIDER_RESULT_OK : manager.DeactivateConsoleUI();
+    case KEL_PROVIDER_WORKSPACE_MSG_CLEANUP_BROWSER_MAP: return manager.CleanupBrowserMap(body);
     case KEL_PROVIDER_WORKSPACE_MSG_GET_BALLOON_STATUS: return manager.GetBalloonStatus(body);
+    case KEL_PROVIDER_WORKSPACE_MSG_MOVE_BALLOON: return manager.MoveBalloon(body);
     case KEL_PROVIDER_WORKSPACE_MSG_SHOW_POPUP_WINDOW: return manager.ShowPopupWindow(body);
     case KEL_PROVIDER_WORKSPACE_MSG_COPY_DATA_TO_CLIPBOARD: return manager.CopyDataToClipboard(body);
     case KEL_PROVIDER_WORKSPACE_MSG_GET_SPECIAL_PATH: return manager.GetSpecialPath(body);
@@ -64,8 +69,8 @@ uint32_t CWorkspaceProvider::MessageProc(uint32_t messageId, JsonValue& body) {
         body[WORKSPACE_KEY_ACTIVATED_COUNT] = manager.ActivatedUiCount();
         return PROVIDER_RESULT_OK;
     default:
-        // 0x1800001C to 0x1800001F, and the balloon, navigation and login
-        // messages that this agent does not serve.
+        // 0x1800001C to 0x1800001F, and the navigation and login messages
+        // that this agent does not serve.
         return PROVIDER_RESULT_NOT_SUPPORTED;
     }
 }

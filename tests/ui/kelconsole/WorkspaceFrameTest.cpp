@@ -1,62 +1,9 @@
-// The workspace with the real frame component: real windows on UI threads
-// that a stand-in for the agent's main loop adopts, the shipped pages and
-// string table, and each frame's journal.
-#include <gtest/gtest.h>
+// The consoles, the pop-up windows and the add-on console on real frames.
+#include "WorkspaceFrames.h"
 
-#include "FrameThreads.h"
-#include "ProductKeys.h"
-#include "ProviderMessages.h"
-#include "TestSupport.h"
-#include "WorkspaceProvider.h"
+using KelTest::Caption;
+using KelTest::WorkspaceFrames;
 
-using KelTest::FrameComponent;
-
-namespace {
-
-std::wstring Caption(HWND window) {
-    wchar_t text[256] = {};
-    ::GetWindowTextW(window, text, 256);
-    return text;
-}
-
-// The agent's workspace over a fresh frame manager; the product installed in
-// the binary folder, in English.
-struct WorkspaceFrames : ::testing::Test {
-    explicit WorkspaceFrames(KelTest::FrameThreads::Adopt adopt = KelTest::FrameThreads::Adopt::Resume) : threads(adopt) {}
-    void SetUp() override {
-        ASSERT_TRUE(product.SetString(QV_VALUE_PRODUCT_PATH, KelTest::ProgramFolder()) &&
-                    product.SetString(QV_VALUE_LANGUAGE, L"EN-US"));
-        ASSERT_TRUE(component.Loaded());
-        ASSERT_EQ(S_OK, component.CreateManager(frames));
-        ASSERT_EQ(S_OK, threads.Attach(frames.get()));
-        provider.reset(new CWorkspaceProvider(&controller, frames.get(), nullptr));
-    }
-    void TearDown() override {
-        provider.reset();
-        EXPECT_EQ(S_OK, frames->Uninitialize());
-    }
-    uint32_t Send(uint32_t id, JsonValue body = JsonValue::object()) {
-        last = std::move(body);
-        return provider->MessageProc(id, last);
-    }
-    HWND Window(DWORD frame) {
-        HWND window = nullptr;
-        frames->GetFrameHwnd(frame, &window);
-        return window;
-    }
-    std::wstring Journal(DWORD frame) { return FrameComponent::Journal(frames.get(), frame); }
-    CWorkspaceManager& Manager() { return *provider->GetManager(); }
-
-    KelTest::RegistryScope product{QV_PRODUCT_KEY};
-    FrameComponent component;
-    QvCommon::UniqueCom<FrameManager> frames;
-    KelTest::FrameThreads threads;
-    KelTest::CannedController controller{0, JsonValue::object()};
-    std::unique_ptr<CWorkspaceProvider> provider;
-    JsonValue last;
-};
-
-} // namespace
 
 // A new console takes its script with the description; a console that is
 // there already is shown and then runs it.
