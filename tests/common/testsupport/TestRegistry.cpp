@@ -27,12 +27,13 @@ RegistryValue RegistryValue::MultiString(const std::wstring& name, const std::ve
     return {name, REG_MULTI_SZ, Bytes(joined.data(), joined.size() * sizeof(wchar_t))};
 }
 
-RegistryScope::RegistryScope(const std::wstring& path, REGSAM view) : m_path(path), m_view(view) {}
+RegistryScope::RegistryScope(const std::wstring& path, REGSAM view, HKEY root)
+    : m_path(path), m_view(view), m_root(root) {}
 
 RegistryScope::~RegistryScope() {
     for (auto it = m_saved.rbegin(); it != m_saved.rend(); ++it) {
         QvCommon::UniqueRegKey key;
-        if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, it->key.c_str(), 0, KEY_SET_VALUE | m_view, key.put()) !=
+        if (::RegOpenKeyExW(m_root, it->key.c_str(), 0, KEY_SET_VALUE | m_view, key.put()) !=
             ERROR_SUCCESS)
             continue;
         if (it->existed)
@@ -48,7 +49,7 @@ RegistryScope::~RegistryScope() {
         const size_t split = it->rfind(L'\\');
         QvCommon::UniqueRegKey parent;
         if (split == std::wstring::npos ||
-            ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, it->substr(0, split).c_str(), 0, KEY_ALL_ACCESS | m_view,
+            ::RegOpenKeyExW(m_root, it->substr(0, split).c_str(), 0, KEY_ALL_ACCESS | m_view,
                             parent.put()) != ERROR_SUCCESS)
             continue;
         ::RegDeleteTreeW(parent.get(), it->substr(split + 1).c_str());
@@ -57,7 +58,7 @@ RegistryScope::~RegistryScope() {
 }
 
 QvCommon::Storage::Key RegistryScope::Location() const {
-    return QvCommon::Storage::Key(QVSTORAGE_REGISTRY, HKEY_LOCAL_MACHINE, m_path);
+    return QvCommon::Storage::Key(QVSTORAGE_REGISTRY, m_root, m_path);
 }
 
 std::wstring RegistryScope::KeyPath(const std::wstring& subkey) const {
@@ -68,12 +69,12 @@ bool RegistryScope::Prepare(const std::wstring& key, const std::wstring& name, H
     for (size_t end = key.find(L'\\');; end = key.find(L'\\', end + 1)) {
         const std::wstring prefix = key.substr(0, end);
         QvCommon::UniqueRegKey probe;
-        if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, prefix.c_str(), 0, KEY_QUERY_VALUE | m_view, probe.put()) !=
+        if (::RegOpenKeyExW(m_root, prefix.c_str(), 0, KEY_QUERY_VALUE | m_view, probe.put()) !=
             ERROR_SUCCESS)
             m_createdKeys.push_back(prefix);
         if (end == std::wstring::npos) break;
     }
-    if (::RegCreateKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+    if (::RegCreateKeyExW(m_root, key.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
                           KEY_QUERY_VALUE | KEY_SET_VALUE | m_view, nullptr, opened, nullptr) != ERROR_SUCCESS)
         return false;
     for (const Saved& saved : m_saved)

@@ -1,5 +1,6 @@
 #pragma once
-// The prefix's real HKEY_LOCAL_MACHINE, changed for the length of a test and
+// The prefix's real registry (HKEY_LOCAL_MACHINE unless a scope names another
+// root), changed for the length of a test and
 // put back at the end: every value the scope set or removed gets its old
 // value (or its absence) again, and every key the scope had to create goes.
 // All processes of a prefix share the registry, so tests that change the
@@ -24,8 +25,8 @@ struct RegistryValue {
 
 class RegistryScope {
 public:
-    // path below HKLM; view: KEY_WOW64_64KEY or KEY_WOW64_32KEY.
-    explicit RegistryScope(const std::wstring& path, REGSAM view = KEY_WOW64_64KEY);
+    // path below root; view: KEY_WOW64_64KEY or KEY_WOW64_32KEY.
+    explicit RegistryScope(const std::wstring& path, REGSAM view = KEY_WOW64_64KEY, HKEY root = HKEY_LOCAL_MACHINE);
     ~RegistryScope();
     RegistryScope(const RegistryScope&) = delete;
     RegistryScope& operator=(const RegistryScope&) = delete;
@@ -62,6 +63,7 @@ private:
 
     std::wstring m_path;
     REGSAM m_view;
+    HKEY m_root;
     std::vector<Saved> m_saved;
     std::vector<std::wstring> m_createdKeys;
 };

@@ -1,0 +1,66 @@
+// The default browser and its version from the prefix's real registry, as
+// each Windows version keeps them.
+#include <gtest/gtest.h>
+
+#include "DefaultBrowser.h"
+#include "TestSupport.h"
+#include "Version.h"
+
+using KelTest::RegistryScope;
+
+namespace {
+
+const wchar_t URL_CHOICE[] = L"Software\\Microsoft\\Windows\\Shell\\Associations\\UrlAssociations\\http\\UserChoice";
+const wchar_t HTM_CHOICE[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts\\.htm\\UserChoice";
+const wchar_t HTTP_COMMAND[] = L"http\\shell\\open\\command";
+const wchar_t CHROME[] = L"Software\\Google\\Update\\Clients\\{8A69D345-D564-463c-AFF1-A69D9E530F96}";
+const QvCommon::Version::Record WIN7 = {0, VER_PLATFORM_WIN32_NT, 6, 1}, VISTA = {0, VER_PLATFORM_WIN32_NT, 6, 0},
+                                XP = {0, VER_PLATFORM_WIN32_NT, 5, 1}, WIN2000 = {0, VER_PLATFORM_WIN32_NT, 5, 0};
+
+} // namespace
+
+TEST(DefaultBrowser, AssociationOfTheWindowsVersionNamesTheBrowser) {
+    const struct { const char* what; QvCommon::Version::Record system; std::wstring url, htm, command, expected; } cases[] = {
+        {"IE", WIN7, L"IE.HTTP", L"", L"", QVBROWSER_IE},
+        {"Firefox", WIN7, L"FirefoxURL", L"", L"", QVBROWSER_FIREFOX},
+        {"Chrome in any case", WIN7, L"chromehtml", L"", L"", QVBROWSER_CHROME},
+        {"another browser", WIN7, L"OperaStable", L"", L"", QVBROWSER_UNKNOWN},
+        {"the earlier rule wins", WIN7, L"ChromeHTML FirefoxURL", L"", L"", QVBROWSER_FIREFOX},
+        {"no choice", WIN7, L"", L"ChromeHTML", L"", QVBROWSER_UNKNOWN},
+        {"Vista reads .htm", VISTA, L"IE.HTTP", L"ChromeHTML", L"", QVBROWSER_CHROME},
+        {"XP reads the open command", XP, L"IE.HTTP", L"IE.HTTP",
+         L"\"C:\\Program Files\\Mozilla Firefox\\FIREFOX.EXE\" -url \"%1\"", QVBROWSER_FIREFOX},
+        {"2000 reads nothing", WIN2000, L"IE.HTTP", L"IE.HTTP", L"iexplore.exe", QVBROWSER_UNKNOWN},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        // A 32-bit process reads the user's keys and the classes in the 32-bit view.
+        RegistryScope url(URL_CHOICE, KEY_WOW64_32KEY, HKEY_CURRENT_USER), htm(HTM_CHOICE, KEY_WOW64_32KEY, HKEY_CURRENT_USER),
+            command(HTTP_COMMAND, KEY_WOW64_32KEY, HKEY_CLASSES_ROOT);
+        for (auto& set : {std::make_pair(&url, c.url), std::make_pair(&htm, c.htm)})
+            ASSERT_TRUE(set.second.empty() ? set.first->Remove(L"Progid") : set.first->SetString(L"Progid", set.second));
+        ASSERT_TRUE(c.command.empty() ? command.Remove(L"") : command.SetString(L"", c.command));
+        QvCommon::Version::OverrideForTest(c.system);
+        const std::wstring browser = KelCommon::GetDefaultBrowserName();
+        QvCommon::Version::RestoreForTest();
+        EXPECT_EQ(c.expected, browser);
+    }
+}
+
+TEST(DefaultBrowser, VersionFromEachBrowsersOwnEntry) {
+    RegistryScope ie(L"Software\\Microsoft\\Internet Explorer"), ie32(L"Software\\Microsoft\\Internet Explorer", KEY_WOW64_32KEY);
+    RegistryScope firefox(L"Software\\Mozilla\\Mozilla Firefox"), firefox32(L"Software\\Mozilla\\Mozilla Firefox", KEY_WOW64_32KEY);
+    RegistryScope chromeUser(CHROME, KEY_WOW64_32KEY, HKEY_CURRENT_USER), chromeMachine(CHROME, KEY_WOW64_32KEY);
+    // Under WOW64, Internet Explorer's entry is the 64-bit one; Firefox's the 32-bit one.
+    ASSERT_TRUE(ie.SetString(L"Version", L"9.0.8112.16421") && ie32.SetString(L"Version", L"6.0"));
+    ASSERT_TRUE(firefox.SetString(L"CurrentVersion", L"64-bit") && firefox32.SetString(L"CurrentVersion", L"3.6.28 (en-US)"));
+    ASSERT_TRUE(chromeUser.SetString(L"pv", L"20.0.1132.47") && chromeMachine.SetString(L"pv", L"18.0.1025.162"));
+    const struct { std::wstring name, expected; } cases[] = {
+        {QVBROWSER_IE, L"9.0.8112.16421"}, {QVBROWSER_FIREFOX, L"3.6.28 (en-US)"}, {QVBROWSER_CHROME, L"20.0.1132.47"},
+        {L"Chrome.exe", L""}, {QVBROWSER_UNKNOWN, L""},
+    };
+    for (const auto& c : cases) EXPECT_EQ(c.expected, KelCommon::GetBrowserVersion(c.name)) << KelTest::Narrow(c.name);
+    // Installed for the machine only.
+    ASSERT_TRUE(chromeUser.Remove(L"pv"));
+    EXPECT_EQ(L"18.0.1025.162", KelCommon::GetBrowserVersion(QVBROWSER_CHROME));
+}
