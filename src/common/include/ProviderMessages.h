@@ -77,6 +77,9 @@ constexpr uint32_t KEL_BROADCAST_INSTALLER_SYNC = 0x19020006;
 // An add-on pop-up opened or closed: {"WindowId", "TabId", "BalloonWindowHandle"}.
 constexpr uint32_t KEL_BROADCAST_BHO_POPUP_CLOSED = 0x18020001;
 constexpr uint32_t KEL_BROADCAST_BHO_POPUP_CREATED = 0x18020002;
+// To the add-ons: log in through a tab {"TabId", "LoginPagePath"}; open a URL in a tab (the request).
+constexpr uint32_t KEL_BROADCAST_LOGIN_IN_TAB = 0x18030002;
+constexpr uint32_t KEL_BROADCAST_OPEN_IN_TAB = 0x18030003;
 
 // Control of the product's service (class 0x7F, its own family): for people,
 // scripts and tests that drive a service by hand through kelctl.

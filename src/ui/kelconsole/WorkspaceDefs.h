@@ -48,12 +48,32 @@ constexpr char WORKSPACE_KEY_COPY_DATA[] = "CopyData";
 constexpr char WORKSPACE_KEY_DESKTOP[] = "Desktop";
 constexpr char WORKSPACE_KEY_MY_DOCUMENT[] = "MyDocument";
 constexpr char WORKSPACE_KEY_OPEN_FILE[] = "OpenFile";
+constexpr char WORKSPACE_KEY_URL[] = "Url";
+constexpr char WORKSPACE_KEY_AUTO_NAVIGATE[] = "AutoNavigate";
+constexpr char WORKSPACE_KEY_FRAME_THREAD[] = "ThreadID";
+constexpr char WORKSPACE_KEY_SITE_ID[] = "SiteId";
+constexpr char WORKSPACE_KEY_LOCATION[] = "Location";
+constexpr char WORKSPACE_KEY_RECORD_ID[] = "RecordId";
+constexpr char WORKSPACE_KEY_PASSCARD_ID[] = "PasscardId";
+constexpr char WORKSPACE_KEY_LOGIN_URL[] = "LoginUrl";
+constexpr char WORKSPACE_KEY_LOGIN_PAGE[] = "LoginPagePath";
+constexpr char WORKSPACE_KEY_OPEN_URL[] = "OpenURL";
+constexpr char WORKSPACE_KEY_CURRENT_PID[] = "CurrentPid";
 // Keys of the other providers' replies.
 constexpr char WORKSPACE_KEY_DISPLAY_FLAG[] = "DisplayMainConsoleFlag";
 constexpr char WORKSPACE_KEY_CLEAR_FLAG[] = "ClearFlag";
 constexpr char WORKSPACE_KEY_PIN_STATE[] = "PinState";
 // A PIN state under which a console in front announces that the profile changed.
 constexpr int64_t WORKSPACE_PIN_STATE_PROFILE_MODIFIED = 3;
+
+// Browsers: the login command of a browser frame, the browser started when
+// the default one cannot log in, and the oldest versions that can.
+constexpr wchar_t WORKSPACE_LOGIN_COMMAND[] = L"login\t%s";
+constexpr wchar_t WORKSPACE_FALLBACK_BROWSER[] = L"iexplore.exe";
+constexpr wchar_t WORKSPACE_SHELL_PARENT[] = L"explorer.exe";
+constexpr unsigned long WORKSPACE_IE_MIN_MAJOR = 7;
+constexpr unsigned long WORKSPACE_CHROME_MIN_MAJOR = 5;
+constexpr unsigned long WORKSPACE_FIREFOX_MIN_MAJOR = 3, WORKSPACE_FIREFOX_MIN_MINOR = 5;
 
 // Page script.
 constexpr wchar_t WORKSPACE_SCRIPT_SET_TAB[] = L"app.window.setTabIndexToBeSwitched";

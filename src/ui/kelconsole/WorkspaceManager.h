@@ -8,6 +8,7 @@
 #include <windows.h>
 #include <atomic>
 #include <cstdint>
+#include <map>
 #include <string>
 #include "BrowserMaps.h"
 #include "FrameManager.h"
@@ -51,6 +52,17 @@ public:
     // Moves the add-on pop-ups of a browser window that moved, beside its toolbar.
     static void HandleLocationChange(HWND window);
 
+    // Navigation, login and browser launching.
+    uint32_t DoNavigate(JsonValue& body);
+    uint32_t DoRecord(JsonValue& body);
+    uint32_t DoLogin(JsonValue& body);
+    uint32_t DoLoginInDefaultBrowser(JsonValue& body);
+    uint32_t DoLoginInBrowserNewTab(JsonValue& body);
+    uint32_t DoOpenInDefaultBrowser(JsonValue& body);
+    uint32_t DoOpenInBrowserNewTab(JsonValue& body);
+    uint32_t QueryPasscardIdByUrl(JsonValue& body);
+    uint32_t GetParentPid(JsonValue& body);
+
     // Desktop services.
     uint32_t CopyDataToClipboard(JsonValue& body);
     uint32_t DoCopyDataToClipboard(const std::wstring& text);
@@ -78,6 +90,9 @@ private:
     uint32_t ShowSingleFrame(const SingleFrame& kind, DWORD& frameId, JsonValue description);
     void QueryPinStateAndAnnounce(HWND window, int retries, const wchar_t* operation);
     void ReadTitlesAndFilter();
+    HRESULT CreateBrowserFrame(const std::wstring& command, DWORD* frameId, bool autoNavigate);
+    void RememberLogin(const JsonValue& body);
+    static void OpenInDefaultBrowser(const std::wstring& url);
 
     // Balloon maps; called with the lock held.
     bool MakeBalloonIdString(const JsonValue& body, std::wstring& windowKey, std::wstring& tabKey);
@@ -115,6 +130,9 @@ private:
     std::atomic<bool> m_bBallonShown{false};
     BrowserWindowMap m_browserWindowMap;
     BrowserTabMap m_browserTabMap;
+    // Login URL (one trailing "/" removed) to the card an add-on asks for once.
+    std::map<std::wstring, std::wstring> m_urlPasscardIdMap;
+    QvCommon::Synchronize::CriticalSection m_urlLock;
     DWORD m_attachedForegroundThread = 0;
     DWORD m_attachedTargetThread = 0;
     std::wstring m_subscriptionTitle, m_aboutTitle, m_mainTitle;

@@ -36,6 +36,9 @@ uint32_t CWorkspaceProvider::MessageProc(uint32_t messageId, JsonValue& body) {
         return PROVIDER_RESULT_NOT_SUPPORTED;
     CWorkspaceManager& manager = *m_manager;
     switch (messageId) {
+    case KEL_PROVIDER_WORKSPACE_MSG_DO_RECORD: return manager.DoRecord(body);
+    case KEL_PROVIDER_WORKSPACE_MSG_DO_LOGIN: return manager.DoLogin(body);
+    case KEL_PROVIDER_WORKSPACE_MSG_DO_LOGIN_IN_DEFAULT_BROWSER: return manager.DoLoginInDefaultBrowser(body);
     case KEL_PROVIDER_WORKSPACE_MSG_SHOW_HIDDEN_BALLOON: return manager.ShowHiddenBalloon(body);
     case KEL_PROVIDER_WORKSPACE_MSG_SHOW_BALLOON: return manager.ShowBalloon(body);
     case KEL_PROVIDER_WORKSPACE_MSG_HIDE_BALLOON: return manager.HideBalloon(body);
@@ -45,14 +48,20 @@ uint32_t CWorkspaceProvider::MessageProc(uint32_t messageId, JsonValue& body) {
         return manager.GetConsoleUiThreadId() == WORKSPACE_NO_FRAME ? PROVIDER_RESULT_OK : manager.HideConsoleUI();
     case KEL_PROVIDER_WORKSPACE_MSG_DEACTIVATE_CONSOLE_UI:
         return manager.GetConsoleUiThreadId() == WORKSPACE_NO_FRAME ? PROVIDER_RESULT_OK : manager.DeactivateConsoleUI();
+    case KEL_PROVIDER_WORKSPACE_MSG_DO_LOGIN_IN_BROWSER_NEW_TAB: return manager.DoLoginInBrowserNewTab(body);
     case KEL_PROVIDER_WORKSPACE_MSG_CLEANUP_BROWSER_MAP: return manager.CleanupBrowserMap(body);
+    case KEL_PROVIDER_WORKSPACE_MSG_DO_OPEN_IN_BROWSER_NEW_TAB: return manager.DoOpenInBrowserNewTab(body);
     case KEL_PROVIDER_WORKSPACE_MSG_GET_BALLOON_STATUS: return manager.GetBalloonStatus(body);
     case KEL_PROVIDER_WORKSPACE_MSG_MOVE_BALLOON: return manager.MoveBalloon(body);
     case KEL_PROVIDER_WORKSPACE_MSG_SHOW_POPUP_WINDOW: return manager.ShowPopupWindow(body);
+    case KEL_PROVIDER_WORKSPACE_MSG_QUERY_PASSCARD_ID_BY_URL: return manager.QueryPasscardIdByUrl(body);
     case KEL_PROVIDER_WORKSPACE_MSG_COPY_DATA_TO_CLIPBOARD: return manager.CopyDataToClipboard(body);
+    case KEL_PROVIDER_WORKSPACE_MSG_DO_NAVIGATE: return manager.DoNavigate(body);
     case KEL_PROVIDER_WORKSPACE_MSG_GET_SPECIAL_PATH: return manager.GetSpecialPath(body);
     case KEL_PROVIDER_WORKSPACE_MSG_SHOW_MINI_BROWSER: return manager.ShowMiniBrowser(body);
+    case KEL_PROVIDER_WORKSPACE_MSG_DO_OPEN_IN_DEFAULT_BROWSER: return manager.DoOpenInDefaultBrowser(body);
     case KEL_PROVIDER_WORKSPACE_MSG_GET_OPEN_FILE_NAME: return manager.GetOpenFileNameW(body);
+    case KEL_PROVIDER_WORKSPACE_MSG_GET_PARENT_PID: return manager.GetParentPid(body);
     case KEL_PROVIDER_WORKSPACE_MSG_SHOW_BHO_CONSOLE: return manager.ShowBHOConsole(body);
     case KEL_PROVIDER_WORKSPACE_MSG_CLOSE_BHO_CONSOLE: return manager.CloseBHOConsole(body);
     case KEL_PROVIDER_WORKSPACE_MSG_SHOW_SUSPICIOUS_WARNING: return manager.ShowSuspiciousWarning(body);
@@ -68,9 +77,7 @@ uint32_t CWorkspaceProvider::MessageProc(uint32_t messageId, JsonValue& body) {
     case KEL_PROVIDER_WORKSPACE_MSG_GET_ACTIVATED_UI_COUNT:
         body[WORKSPACE_KEY_ACTIVATED_COUNT] = manager.ActivatedUiCount();
         return PROVIDER_RESULT_OK;
-    default:
-        // 0x1800001C to 0x1800001F, and the navigation and login messages
-        // that this agent does not serve.
+    default:   // 0x1800001C to 0x1800001F
         return PROVIDER_RESULT_NOT_SUPPORTED;
     }
 }
