@@ -80,10 +80,11 @@ TEST_F(WorkspaceFrames, TabsOfABrowserWindowShareItsBalloon) {
 // A browser window of the test with its toolbar button as a child window;
 // the add-on pop-up is placed below the button when the browser moves.
 TEST_F(WorkspaceFrames, AddOnPopupsFollowTheirToolbar) {
-    const struct { const char* browser; int toolbarLeft; } cases[] = {
-        {"IE", 500},   // near the right edge: 390 to the left of the button
-        {"IE", 100},   // room enough: 14 to the left
-        {"SW", 100},   // 11 to the left
+    // offset: how far left of the button the pop-up goes.
+    const struct { const char* browser; int toolbarLeft; LONG offset; } cases[] = {
+        {"IE", 500, 390},   // near the browser's right edge
+        {"IE", 100, 14},
+        {"SW", 100, 11},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << c.browser << " " << c.toolbarLeft);
@@ -102,11 +103,8 @@ TEST_F(WorkspaceFrames, AddOnPopupsFollowTheirToolbar) {
         HWND balloon = Window(threads.Announcements().back().threadId);
 
         ASSERT_TRUE(::SetWindowPos(browser, nullptr, 150, 120, 0, 0, SWP_NOSIZE | SWP_NOZORDER));
-        RECT button = {}, window = {};
+        RECT button = {};
         ::GetWindowRect(toolbar, &button);
-        ::GetWindowRect(browser, &window);
-        const LONG x = std::string(c.browser) == "SW" ? button.left - 11
-                       : button.left - window.right + 410 > 0 ? button.left - 390 : button.left - 14;
         // On Windows the location hook hands the moved window to this
         // handler. Wine 8 raises no win events for SetWindowPos or for
         // foreground changes (neither hook is ever called here), so the test
@@ -114,7 +112,7 @@ TEST_F(WorkspaceFrames, AddOnPopupsFollowTheirToolbar) {
         CWorkspaceManager::HandleLocationChange(browser);
         RECT placed = {};
         ::GetWindowRect(balloon, &placed);
-        EXPECT_EQ(std::make_pair(x, button.bottom), std::make_pair(placed.left, placed.top));
+        EXPECT_EQ(std::make_pair(button.left - c.offset, button.bottom), std::make_pair(placed.left, placed.top));
         EXPECT_EQ(0u, Send(KEL_PROVIDER_WORKSPACE_MSG_CLEANUP_BROWSER_MAP, popup));
         ::DestroyWindow(browser);
     }

@@ -132,19 +132,30 @@ TEST_F(WorkspaceFrames, AddOnConsoleLifeCycle) {
     EXPECT_EQ(0u, last["ActivatedUiCnt"]);
 }
 
-// In PIN state 3 a console that came to the front announces that the
-// profile changed; while the console is visible, another process taking the
-// foreground is announced as a blur.
-TEST_F(WorkspaceFrames, ConsoleInFrontAnnouncesProfileChangesAndBlur) {
-    KelTest::CannedController pinChanged(0, {{"PinState", 3}});
-    CWorkspaceProvider workspace(&pinChanged, frames.get(), nullptr);
+// An installer asked for the console: the pages resynchronise (500 ms) and
+// the flag is cleared. In PIN state 3 a console that came to the front
+// announces that the profile changed; while it is visible, another process
+// taking the foreground is announced as a blur.
+TEST_F(WorkspaceFrames, ConsoleTellsTheServiceAndThePages) {
+    KelTest::CannedController service(0, {{"DisplayMainConsoleFlag", true}, {"PinState", 3}});
+    CWorkspaceProvider workspace(&service, frames.get(), nullptr);
     JsonValue body = JsonValue::object();
+    KelTest::Stopwatch watch;
     ASSERT_EQ(0u, workspace.MessageProc(KEL_PROVIDER_WORKSPACE_MSG_SHOW_CONSOLE_UI, body));
-    const JsonValue profileModified = {{"mode", "broadcast"}, {"class", 0}, {"message", KEL_BROADCAST_PROFILE_MODIFIED},
-                                       {"body", JsonValue::object()}};
-    EXPECT_EQ(profileModified, pinChanged.Calls().back());
+    EXPECT_GE(watch.ElapsedMs(), 450);
     CWorkspaceManager::HandleWindowBlur();
-    EXPECT_EQ(KEL_BROADCAST_WINDOW_BLUR, pinChanged.Calls().back()["message"].get<uint32_t>());
+    auto call = [](const char* mode, uint32_t classId, uint32_t message, JsonValue sent) {
+        return JsonValue{{"mode", mode}, {"class", classId}, {"message", message}, {"body", sent}};
+    };
+    const std::vector<JsonValue> expected = {
+        call("send", KEL_PROVIDER_MISC, KEL_MISC_MSG_DISPLAY_FLAG, JsonValue::object()),
+        call("broadcast", 0, KEL_BROADCAST_INSTALLER_SYNC, JsonValue::object()),
+        call("send", KEL_PROVIDER_MISC, KEL_MISC_MSG_DISPLAY_FLAG, {{"ClearFlag", nullptr}}),
+        call("send", KEL_PROVIDER_PIN, KEL_PIN_MSG_GET_STATE, {{"PinState", 0}}),
+        call("broadcast", 0, KEL_BROADCAST_PROFILE_MODIFIED, JsonValue::object()),
+        call("broadcast", 0, KEL_BROADCAST_WINDOW_BLUR, JsonValue::object()),
+    };
+    EXPECT_EQ(expected, service.Calls());
 }
 
 // A frame thread that nobody resumes costs the request its bound, not the

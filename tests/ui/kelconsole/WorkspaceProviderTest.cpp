@@ -42,8 +42,6 @@ TEST(WorkspaceProvider, AnswersWhatItServesItselfAndRefusesTheRest) {
          nullptr, nullptr},
         {"hide without a console", KEL_PROVIDER_WORKSPACE_MSG_HIDE_CONSOLE_UI, UNTOUCHED, 0, UNTOUCHED, nullptr},
         {"deactivate without a console", KEL_PROVIDER_WORKSPACE_MSG_DEACTIVATE_CONSOLE_UI, UNTOUCHED, 0, UNTOUCHED, nullptr},
-        {"console status", KEL_PROVIDER_WORKSPACE_MSG_GET_CONSOLE_UI_STATUS, JsonValue::object(), 0,
-         {{"ConsoleUiStatus", false}}, nullptr},
         {"activated count", KEL_PROVIDER_WORKSPACE_MSG_GET_ACTIVATED_UI_COUNT, JsonValue::object(), 0,
          {{"ActivatedUiCnt", 0u}}, "m_bBhoShown=0, m_bBallonShown=0, bConsoleVisible=0"},
         {"pop-up without a page", KEL_PROVIDER_WORKSPACE_MSG_SHOW_POPUP_WINDOW, {{"BalloonPageName", 3}},
@@ -57,10 +55,6 @@ TEST(WorkspaceProvider, AnswersWhatItServesItselfAndRefusesTheRest) {
          {{"BrowserName", "IE"}, {"WindowId", 1234}, {"TabId", "7"}}, PROVIDER_RESULT_INVALID_PARAMETER,
          {{"BrowserName", "IE"}, {"WindowId", 1234}, {"TabId", "7"}, {"BalloonIsShow", false}},
          "CWorkspaceManager::MakeBalloonIdString - Invalid parameters."},
-        {"status of an unknown balloon", KEL_PROVIDER_WORKSPACE_MSG_GET_BALLOON_STATUS,
-         {{"BrowserName", "IE"}, {"WindowId", "1234"}, {"TabId", "7"}}, WORKSPACE_RESULT_NO_SUCH_BALLOON,
-         {{"BrowserName", "IE"}, {"WindowId", "1234"}, {"TabId", "7"}, {"BalloonIsShow", false}},
-         "_tsBrowserWindowId[IE_1234], _tsBrowserTabId[IE_7]"},
         {"exit", KEL_PROVIDER_WORKSPACE_MSG_EXIT_PROGRAM, UNTOUCHED, 0, UNTOUCHED,
          "CWorkspaceProvider::MessageProc: Received KEL_PROVIDER_WORKSPACE_MSG_EXIT_PROGRAM."},
     };
@@ -123,30 +117,4 @@ TEST(WorkspaceManager, FrameFailuresBecomeResultCodes) {
         EXPECT_EQ(c.code, provider.MessageProc(c.id, body));
         EXPECT_TRUE(log.Contains(c.logged)) << c.logged;
     }
-}
-
-// An installer asked for the console: the pages resynchronise and the flag
-// is cleared, then the PIN state is asked for.
-TEST(WorkspaceManager, ConsoleClearsTheInstallersDisplayFlag) {
-    ::testing::NiceMock<MockFrameManager> frames;
-    ON_CALL(frames, WaitForReadyState(_, _)).WillByDefault(Return(FRAME_E_NOT_FOUND));
-    ON_CALL(frames, WaitForReadyState(FRAME, _)).WillByDefault(Return(S_OK));
-    ON_CALL(frames, CreateUIFrame(_, _)).WillByDefault(DoAll(SetArgPointee<1>(FRAME), Return(S_OK)));
-    KelTest::CannedController controller(0, {{"DisplayMainConsoleFlag", true}, {"PinState", 1}});
-    CWorkspaceProvider provider(&controller, &frames, nullptr);
-    JsonValue body = JsonValue::object();
-    KelTest::Stopwatch watch;
-    ASSERT_EQ(0u, provider.MessageProc(KEL_PROVIDER_WORKSPACE_MSG_SHOW_CONSOLE_UI, body));
-    EXPECT_GE(watch.ElapsedMs(), 450);   // the pages get their time to resynchronise
-    auto call = [](const char* mode, uint32_t classId, uint32_t message, JsonValue sent) {
-        return JsonValue{{"mode", mode}, {"class", classId}, {"message", message}, {"body", sent}};
-    };
-    const std::vector<JsonValue> expected = {
-        call("send", KEL_PROVIDER_MISC, KEL_MISC_MSG_DISPLAY_FLAG, JsonValue::object()),
-        call("broadcast", 0, KEL_BROADCAST_INSTALLER_SYNC, JsonValue::object()),
-        call("send", KEL_PROVIDER_MISC, KEL_MISC_MSG_DISPLAY_FLAG, {{"ClearFlag", nullptr}}),
-        call("send", KEL_PROVIDER_PIN, KEL_PIN_MSG_GET_STATE, {{"PinState", 0}}),
-    };
-    EXPECT_EQ(expected, controller.Calls());
-    EXPECT_TRUE(CWorkspaceManager::IsConsoleVisible());
 }
