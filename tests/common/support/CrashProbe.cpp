@@ -1,0 +1,20 @@
+// A child for the launcher and the dump writer: "exit N" ends with N,
+// "sleep MS" sleeps first, "crash" installs the dump writer and then reads
+// through a null pointer.
+#include <windows.h>
+#include <cwchar>
+#include <string>
+#include "CrashDump.h"
+
+int wmain(int argc, wchar_t** argv) {
+    const std::wstring mode = argc > 1 ? argv[1] : L"";
+    const DWORD number = argc > 2 ? wcstoul(argv[2], nullptr, 10) : 0;
+    if (mode == L"exit") return static_cast<int>(number);
+    if (mode == L"sleep") { ::Sleep(number); return 0; }
+    if (mode != L"crash") return 99;
+    // No debugger or error box after the dump: the process just ends.
+    ::SetErrorMode(SEM_NOGPFAULTERRORBOX);
+    QvCommon::Exception::SEH::Instance().Install();
+    volatile int* nowhere = nullptr;
+    return *nowhere;
+}
