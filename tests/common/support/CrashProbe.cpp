@@ -10,7 +10,7 @@ int wmain(int argc, wchar_t** argv) {
     const std::wstring mode = argc > 1 ? argv[1] : L"";
     const DWORD number = argc > 2 ? wcstoul(argv[2], nullptr, 10) : 0;
     if (mode == L"exit") return static_cast<int>(number);
-    if (mode == L"sleep") { ::Sleep(number); return 0; }
+    if (mode == L"sleep") return static_cast<int>(::SleepEx(number, FALSE));
     if (mode != L"crash") return 99;
     // No debugger or error box after the dump: the process just ends.
     ::SetErrorMode(SEM_NOGPFAULTERRORBOX);

@@ -41,7 +41,6 @@ TEST(WorkspaceProvider, AnswersWhatItServesItselfAndRefusesTheRest) {
         {"exit without a body", KEL_PROVIDER_WORKSPACE_MSG_EXIT_PROGRAM, nullptr, PROVIDER_RESULT_INVALID_PARAMETER,
          nullptr, nullptr},
         {"hide without a console", KEL_PROVIDER_WORKSPACE_MSG_HIDE_CONSOLE_UI, UNTOUCHED, 0, UNTOUCHED, nullptr},
-        {"deactivate without a console", KEL_PROVIDER_WORKSPACE_MSG_DEACTIVATE_CONSOLE_UI, UNTOUCHED, 0, UNTOUCHED, nullptr},
         {"activated count", KEL_PROVIDER_WORKSPACE_MSG_GET_ACTIVATED_UI_COUNT, JsonValue::object(), 0,
          {{"ActivatedUiCnt", 0u}}, "m_bBhoShown=0, m_bBallonShown=0, bConsoleVisible=0"},
         {"pop-up without a page", KEL_PROVIDER_WORKSPACE_MSG_SHOW_POPUP_WINDOW, {{"BalloonPageName", 3}},
