@@ -74,6 +74,7 @@ TEST_F(WorkspaceFrames, BrowserFramesTakeTheirCommand) {
         if (c.created.empty()) continue;
         const KelTest::FrameThreads::Announcement frame = threads.Announcements().back();
         EXPECT_EQ(FRAME_KIND_POPUP, frame.kind);
+        EXPECT_EQ(S_OK, frames->WaitForReadyState(frame.threadId, 0));   // its thread has run and written
         EXPECT_EQ(0u, Journal(frame.threadId).find(c.created + L"\n")) << KelTest::Narrow(Journal(frame.threadId));
         if (c.id == KEL_PROVIDER_WORKSPACE_MSG_DO_NAVIGATE) { EXPECT_EQ(frame.threadId, last["ThreadID"].get<DWORD>()); }
     }
