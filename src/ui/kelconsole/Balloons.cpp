@@ -23,11 +23,9 @@ uint32_t CWorkspaceManager::GetBalloonStatus(JsonValue& body) {
     if (KelJson::HasBool(body, WORKSPACE_KEY_CREATE_HIDDEN_BHO) && KelJson::GetBool(body, WORKSPACE_KEY_CREATE_HIDDEN_BHO))
         return PROVIDER_RESULT_OK;
     QvCommon::Synchronize::AutoLock lock(m_lock);
-    std::wstring windowKey, tabKey;
-    if (!MakeBalloonIdString(body, windowKey, tabKey)) return PROVIDER_RESULT_INVALID_PARAMETER;
-    BrowserWindowInfo* window = nullptr;
-    BrowserTabInfo* tab = nullptr;
-    FindBrowserInfo(windowKey, tabKey, window, tab);
+    BalloonLookup found;
+    if (!LookUpBalloon(body, found)) return PROVIDER_RESULT_INVALID_PARAMETER;
+    auto& [windowKey, tabKey, window, tab] = found;
     if (!window || !tab) {
         QVLOG(QVLOG_TRACE, L"CWorkspaceManager::GetBalloonStatus - pBrowserWindowInfo/pBrowserTabInfo is NULL.");
         return WORKSPACE_RESULT_NO_SUCH_BALLOON;
@@ -222,11 +220,9 @@ uint32_t CWorkspaceManager::ShowBalloon(JsonValue& body) {
 uint32_t CWorkspaceManager::HideBalloon(JsonValue& body) {
     if (HiddenBhoConsoleAsked(body)) return Emptied(body, PROVIDER_RESULT_OK);
     QvCommon::Synchronize::AutoLock lock(m_lock);
-    std::wstring windowKey, tabKey;
-    if (!MakeBalloonIdString(body, windowKey, tabKey)) return Emptied(body, PROVIDER_RESULT_INVALID_PARAMETER);
-    BrowserWindowInfo* window = nullptr;
-    BrowserTabInfo* tab = nullptr;
-    FindBrowserInfo(windowKey, tabKey, window, tab);
+    BalloonLookup found;
+    if (!LookUpBalloon(body, found)) return Emptied(body, PROVIDER_RESULT_INVALID_PARAMETER);
+    auto& [windowKey, tabKey, window, tab] = found;
     if (!window || !tab) {
         QVLOG(QVLOG_ERROR, L"CWorkspaceManager::HideBalloon - pBrowserWindowInfo/pBrowserTabInfo is NULL.");
         return Emptied(body, PROVIDER_RESULT_FAILED);
@@ -245,11 +241,9 @@ uint32_t CWorkspaceManager::HideBalloon(JsonValue& body) {
 
 uint32_t CWorkspaceManager::ShowHiddenBalloon(JsonValue& body) {
     QvCommon::Synchronize::AutoLock lock(m_lock);
-    std::wstring windowKey, tabKey;
-    if (!MakeBalloonIdString(body, windowKey, tabKey)) return Emptied(body, PROVIDER_RESULT_INVALID_PARAMETER);
-    BrowserWindowInfo* window = nullptr;
-    BrowserTabInfo* tab = nullptr;
-    FindBrowserInfo(windowKey, tabKey, window, tab);
+    BalloonLookup found;
+    if (!LookUpBalloon(body, found)) return Emptied(body, PROVIDER_RESULT_INVALID_PARAMETER);
+    auto& [windowKey, tabKey, window, tab] = found;
     if (!window || !tab) {
         QVLOG(QVLOG_ERROR, L"CWorkspaceManager::ShowHiddenBalloon - pBrowserWindowInfo/pBrowserTabInfo is NULL, broadcasted "
                            L"close event may not send to BHO. Please wait for a while.");
@@ -298,11 +292,9 @@ uint32_t CWorkspaceManager::MoveBalloon(JsonValue& body) {
         return Emptied(body, PROVIDER_RESULT_INVALID_PARAMETER);
     }
     QvCommon::Synchronize::AutoLock lock(m_lock);
-    std::wstring windowKey, tabKey;
-    if (!MakeBalloonIdString(body, windowKey, tabKey)) return Emptied(body, PROVIDER_RESULT_INVALID_PARAMETER);
-    BrowserWindowInfo* window = nullptr;
-    BrowserTabInfo* tab = nullptr;
-    FindBrowserInfo(windowKey, tabKey, window, tab);
+    BalloonLookup found;
+    if (!LookUpBalloon(body, found)) return Emptied(body, PROVIDER_RESULT_INVALID_PARAMETER);
+    auto& [windowKey, tabKey, window, tab] = found;
     // Only the balloon that is on screen follows; others keep their place.
     if (!window || !tab || window->pActiveBrowserTabInfo != tab || !tab->bShowUi) return Emptied(body, PROVIDER_RESULT_OK);
     HWND balloon = nullptr;
@@ -315,11 +307,9 @@ uint32_t CWorkspaceManager::MoveBalloon(JsonValue& body) {
 
 uint32_t CWorkspaceManager::CleanupBrowserMap(JsonValue& body) {
     QvCommon::Synchronize::AutoLock lock(m_lock);
-    std::wstring windowKey, tabKey;
-    if (!MakeBalloonIdString(body, windowKey, tabKey)) return PROVIDER_RESULT_INVALID_PARAMETER;
-    BrowserWindowInfo* window = nullptr;
-    BrowserTabInfo* tab = nullptr;
-    FindBrowserInfo(windowKey, tabKey, window, tab);
+    BalloonLookup found;
+    if (!LookUpBalloon(body, found)) return PROVIDER_RESULT_INVALID_PARAMETER;
+    auto& [windowKey, tabKey, window, tab] = found;
     if (!window) {
         QVLOG(QVLOG_ERROR, L"CWorkspaceManager::CleanupBrowserMap - pBrowserWindowInfo is NULL.");
         return PROVIDER_RESULT_FAILED;

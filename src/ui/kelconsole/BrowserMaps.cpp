@@ -130,3 +130,9 @@ bool CWorkspaceManager::IsBrowserInfoActiveTab(BrowserWindowInfo* window, Browse
     }
     return window->pActiveBrowserTabInfo == tab;
 }
+
+bool CWorkspaceManager::LookUpBalloon(const JsonValue& body, BalloonLookup& found) {
+    if (!MakeBalloonIdString(body, found.windowKey, found.tabKey)) return false;
+    FindBrowserInfo(found.windowKey, found.tabKey, found.window, found.tab);
+    return true;
+}

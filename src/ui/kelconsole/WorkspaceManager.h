@@ -95,6 +95,14 @@ private:
     static void OpenInDefaultBrowser(const std::wstring& url);
 
     // Balloon maps; called with the lock held.
+    struct BalloonLookup {
+        std::wstring windowKey, tabKey;
+        BrowserWindowInfo* window = nullptr;
+        BrowserTabInfo* tab = nullptr;
+    };
+    // The body's keys and their records (none when not found); false when
+    // the body does not name a balloon.
+    bool LookUpBalloon(const JsonValue& body, BalloonLookup& found);
     bool MakeBalloonIdString(const JsonValue& body, std::wstring& windowKey, std::wstring& tabKey);
     void FindBrowserInfo(const std::wstring& windowKey, const std::wstring& tabKey, BrowserWindowInfo*& window,
                          BrowserTabInfo*& tab);
