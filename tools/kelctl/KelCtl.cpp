@@ -4,12 +4,12 @@
 #include <cstdio>
 #include <cwchar>
 #include <cwctype>
-#include <exception>
 #include <string>
 #include <vector>
 
 #include "IpcClient.h"
 #include "IpcDefs.h"
+#include "ProcessEntry.h"
 #include "ProviderMessages.h"
 #include "QvHandle.h"
 
@@ -251,12 +251,5 @@ int Run(int argc, wchar_t** argv) {
 } // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    try {
-        return Run(argc, argv);
-    } catch (const std::exception& e) {
-        std::fwprintf(stderr, L"kelctl: %hs\n", e.what());
-    } catch (...) {
-        std::fwprintf(stderr, L"kelctl: unexpected exception\n");
-    }
-    return EXIT_INTERNAL;
+    return QvCommon::Process::GuardedEntry(L"kelctl", EXIT_INTERNAL, [&] { return Run(argc, argv); });
 }

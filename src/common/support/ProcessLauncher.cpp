@@ -27,7 +27,7 @@ DWORD WaitPumping(HANDLE process, DWORD timeoutMs) {
 } // namespace
 
 bool InvokeProcess(const std::wstring& commandLine, bool wait, bool pumpMessages, Show show, DWORD timeoutMs,
-                   DWORD* exitCode, DWORD* error) {
+                   DWORD* exitCode, DWORD* error, SECURITY_ATTRIBUTES* processSecurity) {
     DWORD ignored = 0;
     DWORD& reason = error ? *error : ignored;
     STARTUPINFOW startup = {};
@@ -40,7 +40,7 @@ bool InvokeProcess(const std::wstring& commandLine, bool wait, bool pumpMessages
     }
     std::wstring command = commandLine;   // CreateProcessW may write into it
     PROCESS_INFORMATION info = {};
-    if (!::CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, flags, nullptr, nullptr, &startup, &info)) {
+    if (!::CreateProcessW(nullptr, &command[0], processSecurity, nullptr, FALSE, flags, nullptr, nullptr, &startup, &info)) {
         reason = ::GetLastError();
         return false;
     }

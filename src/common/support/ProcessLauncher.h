@@ -12,8 +12,9 @@ enum class Show { Default, Shown, Hidden };
 
 // False on failure with the reason in *error: the creation's error, 258
 // (WAIT_TIMEOUT) when the child outlived timeoutMs, or the wait's error.
+// processSecurity: the child process object's, or null for the default.
 bool InvokeProcess(const std::wstring& commandLine, bool wait, bool pumpMessages, Show show, DWORD timeoutMs,
-                   DWORD* exitCode = nullptr, DWORD* error = nullptr);
+                   DWORD* exitCode = nullptr, DWORD* error = nullptr, SECURITY_ATTRIBUTES* processSecurity = nullptr);
 
 } // namespace Process
 } // namespace QvCommon

@@ -16,6 +16,9 @@
 #define QV_VALUE_INSTALL_CULTURE L"InstallLangCultureName"
 #define QV_VALUE_WORKING_SET_MB  L"WorkingSetMB"
 #define QV_VALUE_ENABLE_KEYSTROKE L"EnableKeystroke"
+// Milliseconds between two memory checks of the agent; the product's 180000
+// when missing. Tests shorten it.
+#define QV_VALUE_MEMORY_CHECK_INTERVAL L"MemoryCheckInterval"
 
 // Values of the debug-log key and its session subkeys.
 #define QV_VALUE_DUMP_TYPE       L"DumpType"

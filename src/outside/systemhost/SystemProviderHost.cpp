@@ -7,7 +7,6 @@
 //   SystemProviderHost [--pipe NAME] [--config FILE.json] [--journal FILE] [--ready-event NAME]
 #include <windows.h>
 #include <cstdio>
-#include <exception>
 #include <string>
 
 #include "DebugLog.h"
@@ -16,6 +15,7 @@
 #include "IpcServer.h"
 #include "Journal.h"
 #include "JournalingController.h"
+#include "ProcessEntry.h"
 #include "ProductKeys.h"
 #include "ProviderController.h"
 #include "QvHandle.h"
@@ -186,12 +186,5 @@ int Run(int argc, wchar_t** argv) {
 } // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    try {
-        return Run(argc, argv);
-    } catch (const std::exception& e) {
-        std::fwprintf(stderr, L"SystemProviderHost: stopped by an exception: %hs\n", e.what());
-    } catch (...) {
-        std::fwprintf(stderr, L"SystemProviderHost: stopped by an exception\n");
-    }
-    return EXIT_NOT_SERVING;
+    return QvCommon::Process::GuardedEntry(L"SystemProviderHost", EXIT_NOT_SERVING, [&] { return Run(argc, argv); });
 }

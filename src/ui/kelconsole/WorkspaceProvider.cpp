@@ -27,7 +27,9 @@ uint32_t CWorkspaceProvider::PostInitialize() {
 
 uint32_t CWorkspaceProvider::MessageProc(uint32_t messageId, JsonValue& body) {
     if (!m_manager) throw QvCommon::Exception::Result(E_FAIL);
-    // Every workspace message carries an object, also those without keys.
+    // A message without arguments carries null; the operations answer into
+    // an object all the same. Anything else is no body the workspace can read.
+    if (body.is_null()) body = JsonValue::object();
     if (!body.is_object()) {
         QVLOG(QVLOG_ERROR, L"CWorkspaceProvider::MessageProc: Invalid parameter...");
         return PROVIDER_RESULT_INVALID_PARAMETER;
