@@ -104,6 +104,11 @@ void CFrame::RunThread() {
     ::SetEvent(m_ready.get());
     MSG message;
     while (::GetMessageW(&message, nullptr, 0, 0) > 0) {
+        // A thread the agent could not adopt is told to close by a thread message.
+        if (!message.hwnd && message.message == WM_CLOSE) {
+            ::PostMessageW(window, WM_CLOSE, 0, 0);
+            continue;
+        }
         ::TranslateMessage(&message);
         ::DispatchMessageW(&message);
     }
