@@ -4,11 +4,11 @@
 # graphics driver draws (the tests' prefix has the null driver), the product
 # installed in the build's binary folder, and workspace_demo.exe.
 # Usage: scripts/screenshot.sh [FILE.png]   (default build/screenshot.png)
+#        scripts/screenshot.sh --install-only   (Xvfb and ImageMagick only)
 set -euo pipefail
 here=$(dirname "$0")
 "$here/setup.sh"
 source "$here/env.sh"
-out=$(realpath -m "${1:-$KEL_BUILD_DIR/screenshot.png}")
 for p in xvfb imagemagick; do
   if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
     sudo=""; [ "$(id -u)" -ne 0 ] && sudo=sudo
@@ -16,6 +16,9 @@ for p in xvfb imagemagick; do
     break
   fi
 done
+# run.sh --screenshot needs only the packages.
+[ "${1:-}" = --install-only ] && exit 0
+out=$(realpath -m "${1:-$KEL_BUILD_DIR/screenshot.png}")
 "$here/build.sh"
 
 export WINEPREFIX=$KEL_BUILD_DIR/wineprefix-desktop
