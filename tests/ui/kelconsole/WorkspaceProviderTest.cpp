@@ -72,20 +72,22 @@ TEST(WorkspaceProvider, AnswersWhatItServesItselfAndRefusesTheRest) {
 }
 
 // What the frame component answers decides the code; a frame id of 0 after
-// a successful creation is a state the workspace does not go on from. A
-// console that is not shown is the real frames' test.
+// a successful creation is a state the workspace does not go on from.
 TEST(WorkspaceManager, FrameFailuresBecomeResultCodes) {
     const HRESULT CREATED_NONE = S_FALSE;   // marks "creation succeeds, id 0"
     const struct {
-        const char* what; uint32_t id; JsonValue body; HRESULT create; uint32_t code; const char* logged;
+        const char* what; uint32_t id; JsonValue body; HRESULT create, show; uint32_t code; const char* logged;
     } cases[] = {
-        {"console not created", KEL_PROVIDER_WORKSPACE_MSG_SHOW_CONSOLE_UI, JsonValue::object(), E_FAIL,
+        {"console not created", KEL_PROVIDER_WORKSPACE_MSG_SHOW_CONSOLE_UI, JsonValue::object(), E_FAIL, S_OK,
          PROVIDER_RESULT_FAILED, "CWorkspaceManager::ShowConsoleUI: CreateUIFrame() failed: 0x80004005"},
-        {"console of id 0", KEL_PROVIDER_WORKSPACE_MSG_SHOW_CONSOLE_UI, JsonValue::object(), CREATED_NONE, 0, nullptr},
+        {"console not shown", KEL_PROVIDER_WORKSPACE_MSG_SHOW_CONSOLE_UI, JsonValue::object(), S_OK, E_ACCESSDENIED,
+         PROVIDER_RESULT_FAILED, "CWorkspaceManager::ShowConsoleUI: Failed to show console UI (1234): 0x80070005"},
+        {"console of id 0", KEL_PROVIDER_WORKSPACE_MSG_SHOW_CONSOLE_UI, JsonValue::object(), CREATED_NONE, S_OK, 0, nullptr},
         {"pop-up not created", KEL_PROVIDER_WORKSPACE_MSG_SHOW_POPUP_WINDOW, {{"BalloonPageName", "About.html"}}, E_FAIL,
-         PROVIDER_RESULT_FAILED, "CWorkspaceManager::ShowPopupWindow: CreateUIFrame() failed: 0x80004005"},
-        {"pop-up of id 0", KEL_PROVIDER_WORKSPACE_MSG_SHOW_POPUP_WINDOW, {{"BalloonPageName", "About.html"}}, CREATED_NONE, 0, nullptr},
-        {"add-on console not created", KEL_PROVIDER_WORKSPACE_MSG_SHOW_BHO_CONSOLE, JsonValue::object(), E_FAIL,
+         S_OK, PROVIDER_RESULT_FAILED, "CWorkspaceManager::ShowPopupWindow: CreateUIFrame() failed: 0x80004005"},
+        {"pop-up of id 0", KEL_PROVIDER_WORKSPACE_MSG_SHOW_POPUP_WINDOW, {{"BalloonPageName", "About.html"}},
+         CREATED_NONE, S_OK, 0, nullptr},
+        {"add-on console not created", KEL_PROVIDER_WORKSPACE_MSG_SHOW_BHO_CONSOLE, JsonValue::object(), E_FAIL, S_OK,
          PROVIDER_RESULT_FAILED, "CWorkspaceManager::ShowBHOConsole: CreateUIFrame() failed: 0x80004005"},
     };
     for (const auto& c : cases) {
@@ -98,6 +100,7 @@ TEST(WorkspaceManager, FrameFailuresBecomeResultCodes) {
         ON_CALL(frames, WaitForReadyState(FRAME, _)).WillByDefault(Return(S_OK));
         ON_CALL(frames, CreateUIFrame(_, _))
             .WillByDefault(DoAll(SetArgPointee<1>(created), Return(c.create == CREATED_NONE ? S_OK : c.create)));
+        ON_CALL(frames, ShowFrame(_)).WillByDefault(Return(c.show));
         KelTest::CannedController controller(0, JsonValue::object());
         CWorkspaceProvider provider(&controller, &frames, nullptr);
         JsonValue body = c.body;
