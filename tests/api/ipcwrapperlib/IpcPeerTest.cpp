@@ -20,13 +20,6 @@ std::vector<BYTE> Bytes(uint32_t type, const std::wstring& body) {
     return Serialized(Fill(command, type, 6, 0x18000019, body));
 }
 
-void WriteRaw(const std::wstring& pipe, const std::vector<BYTE>& bytes) {
-    CPipeClient client;
-    ASSERT_TRUE(client.Initial(pipe.c_str()));
-    DWORD size = static_cast<DWORD>(bytes.size());
-    if (size) { ASSERT_TRUE(client.Send(bytes.data(), &size)); }
-}
-
 // Asks the server on the pipe and checks that its answer comes back.
 void ExpectAnswerFrom(const std::wstring& pipe) {
     CIpcPeer sender;
@@ -110,7 +103,7 @@ TEST(IpcPeer, ResultArrivingOnAListeningPeerEndsItsLoop) {
     EXPECT_EQ(IPC_RESULT_NO_PIPE_NAME, unnamed.ReceiveStart());
     LocalServer listener;
     ASSERT_EQ(0u, listener.server.Start());
-    WriteRaw(listener.name, Bytes(OIPC_RESULT, L""));
+    ASSERT_TRUE(WriteOnce(listener.name, Bytes(OIPC_RESULT, L"")));
     EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), ::WaitForSingleObject(listener.server.GetAcceptThread(), 5000));
     EXPECT_EQ(IPC_RESULT_ALREADY_STARTED, listener.server.Start());
     EXPECT_EQ(0u, listener.server.Stop());
@@ -150,11 +143,11 @@ TEST(IpcPeer, BadInputIsDroppedAndThePeerKeepsServing) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        WriteRaw(listener.name, c.bytes);
+        EXPECT_TRUE(WriteOnce(listener.name, c.bytes));
         ExpectAnswerFrom(listener.name);   // the peer goes on serving the next writer
         if (c.logged) { EXPECT_TRUE(log.WaitFor(c.logged)) << c.logged; }
     }
-    WriteRaw(listener.name, good);
+    ASSERT_TRUE(WriteOnce(listener.name, good));
     EXPECT_TRUE(KelTest::WaitUntil([&] { return listener.Posts() == 1; }));
     ::Sleep(200);   // nothing bad was delivered
     EXPECT_EQ(JsonValue::parse(R"([{"classId":6,"messageId":402653209,"body":{"a":1}}])"),

@@ -1,8 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "PipeServer.h"
 #include "Synchronize.h"
-#include "TestSupport.h"
+#include "TestProcesses.h"
 
 #include <aclapi.h>
 #include <cstring>
@@ -15,14 +14,6 @@ std::vector<BYTE> Pattern(size_t size) {
     std::vector<BYTE> bytes(size);
     for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<BYTE>(i * 7 + i / 251);
     return bytes;
-}
-
-// Writes the bytes as one connection: connect, write in chunks, close.
-bool WriteOnce(const std::wstring& pipe, const std::vector<BYTE>& bytes) {
-    CPipeClient client;
-    if (!client.Initial(pipe.c_str())) return false;
-    DWORD size = static_cast<DWORD>(bytes.size());
-    return (bytes.empty() || client.Send(bytes.data(), &size)) && size == bytes.size();
 }
 
 // A server that listens from construction on and gathers the given number

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 #include "IpcClient.h"
+#include "PipeServer.h"
 #include "TestController.h"
 #include "TestSupport.h"
 
@@ -28,6 +29,14 @@ inline std::vector<BYTE> Serialized(const CIpcCommand& command) {
     uint32_t capacity = static_cast<uint32_t>(bytes.size());
     if (!command.Serialize(bytes.data(), capacity)) bytes.clear();
     return bytes;
+}
+
+// Writes the bytes as one connection of a client: connect, write, close.
+inline bool WriteOnce(const std::wstring& pipe, const std::vector<BYTE>& bytes) {
+    CPipeClient client;
+    if (!client.Initial(pipe.c_str())) return false;
+    DWORD size = static_cast<DWORD>(bytes.size());
+    return (bytes.empty() || client.Send(bytes.data(), &size)) && size == bytes.size();
 }
 
 class ServerProcess {

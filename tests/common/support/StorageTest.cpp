@@ -17,6 +17,7 @@ using QvCommon::Storage::Registry;
 namespace {
 
 constexpr DWORD WORKING_SET_DEFAULT = 350;
+constexpr DWORD ABSENT = 0xFFFFFFFF;   // a row's type: no value at all
 
 std::vector<BYTE> Raw(std::initializer_list<BYTE> bytes) { return std::vector<BYTE>(bytes); }
 
@@ -79,9 +80,10 @@ TEST(RegistryViews, EachReadUsesItsView) {
 }
 
 // What the read functions make of each stored type: the value, or the default
-// with the storage code.
+// with the storage code. A missing value and a missing key give code 2.
 TEST(ReadFunctions, StoredTypesAndDefaults) {
-    struct DwordCase { const char* what; DWORD type; std::vector<BYTE> data; DWORD expected; };
+    const std::wstring noSuchKey = QV_PRODUCT_KEY L"\\NoSuchKey";
+    struct DwordCase { const char* what; DWORD type; std::vector<BYTE> data; DWORD expected; std::wstring key = QV_PRODUCT_KEY; };
     const DwordCase dwordCases[] = {
         {"REG_DWORD", REG_DWORD, Raw({0xF4, 0x01, 0, 0}), 500},
         {"REG_SZ \"500\" counts as missing", REG_SZ, Bytes(L"500"), 350},
@@ -90,16 +92,21 @@ TEST(ReadFunctions, StoredTypesAndDefaults) {
         {"REG_DWORD of eight bytes", REG_DWORD, Raw({0xF4, 0x01, 0, 0, 0, 0, 0, 0}), 350},
         {"REG_DWORD of two bytes", REG_DWORD, Raw({0xF4, 0x01}), 350},
         {"REG_DWORD_BIG_ENDIAN", REG_DWORD_BIG_ENDIAN, Raw({0, 0, 0x01, 0xF4}), 350},
+        {"missing value", ABSENT, {}, 350},
+        {"missing key", ABSENT, {}, 350, noSuchKey},
     };
     for (const DwordCase& c : dwordCases) {
         SCOPED_TRACE(c.what);
         RegistryScope product32(QV_PRODUCT_KEY, KEY_WOW64_32KEY);
-        ASSERT_TRUE(product32.Set({QV_VALUE_WORKING_SET_MB, c.type, c.data}));
-        EXPECT_EQ(c.expected, ReadRegDword(QV_PRODUCT_KEY, QV_VALUE_WORKING_SET_MB,
-                                           WORKING_SET_DEFAULT, QVREG_VIEW_DEFAULT));
+        ASSERT_TRUE(c.type == ABSENT ? product32.Remove(QV_VALUE_WORKING_SET_MB)
+                                     : product32.Set({QV_VALUE_WORKING_SET_MB, c.type, c.data}));
+        EXPECT_EQ(c.expected, ReadRegDword(c.key.c_str(), QV_VALUE_WORKING_SET_MB, WORKING_SET_DEFAULT, QVREG_VIEW_DEFAULT));
     }
 
-    struct StringCase { const char* what; DWORD type; std::vector<BYTE> data; std::wstring expected; DWORD error; };
+    struct StringCase {
+        const char* what; DWORD type; std::vector<BYTE> data; std::wstring expected; DWORD error;
+        std::wstring key = QV_PRODUCT_KEY;
+    };
     const std::wstring multi(L"first\0second\0", 13);
     const StringCase stringCases[] = {
         {"REG_SZ", REG_SZ, Bytes(L"FR-FR"), L"FR-FR", 0},
@@ -109,30 +116,18 @@ TEST(ReadFunctions, StoredTypesAndDefaults) {
         {"REG_MULTI_SZ keeps its inner terminators", REG_MULTI_SZ, Bytes(multi), multi, 0},
         {"REG_DWORD", REG_DWORD, Raw({1, 0, 0, 0}), L"default", ERROR_INVALID_DATA},
         {"REG_BINARY", REG_BINARY, Raw({'E', 0, 'N', 0, 0, 0}), L"default", ERROR_INVALID_DATA},
+        {"missing value", ABSENT, {}, L"default", ERROR_FILE_NOT_FOUND},
+        {"missing key", ABSENT, {}, L"default", ERROR_FILE_NOT_FOUND, noSuchKey},
     };
     for (const StringCase& c : stringCases) {
         SCOPED_TRACE(c.what);
         RegistryScope product(QV_PRODUCT_KEY);
-        ASSERT_TRUE(product.Set({QV_VALUE_LANGUAGE, c.type, c.data}));
+        ASSERT_TRUE(c.type == ABSENT ? product.Remove(QV_VALUE_LANGUAGE) : product.Set({QV_VALUE_LANGUAGE, c.type, c.data}));
         DWORD error = 0xDEAD;
-        std::wstring read = ReadRegString(HKEY_LOCAL_MACHINE, QV_PRODUCT_KEY, QV_VALUE_LANGUAGE,
+        std::wstring read = ReadRegString(HKEY_LOCAL_MACHINE, c.key.c_str(), QV_VALUE_LANGUAGE,
                                           L"default", QVREG_VIEW_64, &error);
         EXPECT_EQ(c.expected, read);
         EXPECT_EQ(c.error, error);
-    }
-}
-
-TEST(ReadFunctions, MissingKeyAndValueGiveTheDefaultWithCode2) {
-    RegistryScope product(QV_PRODUCT_KEY);
-    ASSERT_TRUE(product.SetString(QV_VALUE_PRODUCT_PATH, L"C:\\Q\\") && product.Remove(QV_VALUE_LANGUAGE));
-    const wchar_t* const keys[] = {QV_PRODUCT_KEY, QV_PRODUCT_KEY L"\\NoSuchKey"};
-    for (const wchar_t* key : keys) {
-        SCOPED_TRACE(testing::Message() << std::string(key, key + wcslen(key)));
-        DWORD error = 0;
-        EXPECT_EQ(L"dflt", ReadRegString(HKEY_LOCAL_MACHINE, key, QV_VALUE_LANGUAGE, L"dflt",
-                                         QVREG_VIEW_64, &error));
-        EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), error);
-        EXPECT_EQ(7u, ReadRegDword(key, QV_VALUE_LANGUAGE, 7, QVREG_VIEW_64));
     }
 }
 

@@ -15,6 +15,13 @@
 
 namespace KelTest {
 
+// The window's caption, as the user reads it.
+inline std::wstring Caption(HWND window) {
+    wchar_t text[256] = {};
+    ::GetWindowTextW(window, text, 256);
+    return text;
+}
+
 // A thread with a message queue, given to the component as its notify
 // thread. It records every announcement and, unless told to hold them,
 // resumes the announced thread at once, as the agent's main loop does.

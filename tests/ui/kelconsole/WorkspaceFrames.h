@@ -13,12 +13,6 @@
 
 namespace KelTest {
 
-inline std::wstring Caption(HWND window) {
-    wchar_t text[256] = {};
-    ::GetWindowTextW(window, text, 256);
-    return text;
-}
-
 // The agent's workspace over a fresh frame manager; the product installed in
 // the binary folder, in English.
 struct WorkspaceFrames : ::testing::Test {
