@@ -58,40 +58,6 @@ struct LoadedLibrary {
 
 } // namespace
 
-TEST(PinProvider, AnswersAndChangesItsState) {
-    KelTest::TempFolder backups;
-    KelTest::RegistryScope settings(PIN_PROVIDER_KEY);
-    ASSERT_TRUE(settings.SetDword(L"PinState", PIN_STATE_KEY_NOT_BACKED_UP) && settings.SetDword(L"PinDriverEnable", 1) &&
-                settings.SetString(L"GoldenKeyBackupFolder", backups.Path()));
-    LoadedLibrary library;
-    // key: of the reply, when it is checked.
-    const struct {
-        const char* what; uint32_t messageId; JsonValue body; uint32_t result; const char* key; JsonValue value;
-    } steps[] = {
-        // The memory watchdog's exchange: a state of 2 asks for a backup,
-        // which writes the key away and leaves the PIN valid.
-        {"a changed key", KEL_PIN_MSG_GET_STATE, {{"PinState", 0u}}, 0, "PinState", 2},
-        {"backed up", KEL_PIN_MSG_BACKUP_GOLDEN_KEY, nullptr, 0, "PinState", 1},
-        {"valid again", KEL_PIN_MSG_GET_STATE, {{"PinState", 0u}}, 0, "PinState", 1},
-        {"one backup", KEL_PIN_MSG_GET_STATE, {{"PinState", 0u}}, 0, "GoldenKeyBackups", 1},
-        {"invalidated", KEL_PIN_MSG_INVALIDATE, nullptr, 0, nullptr, nullptr},   // lock, suspend, screen saver
-        {"no valid PIN", KEL_PIN_MSG_GET_STATE, {{"PinState", 1u}}, 0, "PinState", 0},
-        {"driver enabled", KEL_PIN_MSG_KEYSTROKE_STATUS, nullptr, 0, "PinDriverEnable", true},
-        {"disable the driver", KEL_PIN_MSG_SET_DRIVER_ENABLE, {{"PinDriverEnable", false}}, 0, nullptr, nullptr},
-        {"driver disabled", KEL_PIN_MSG_KEYSTROKE_STATUS, nullptr, 0, "PinDriverEnable", false},
-        {"agent started", KEL_PIN_MSG_AGENT_STARTED, nullptr, 0, nullptr, nullptr},
-        {"unknown message", 0x110000FF, nullptr, PROVIDER_RESULT_NOT_SUPPORTED, nullptr, nullptr},
-        {"no flag", KEL_PIN_MSG_SET_DRIVER_ENABLE, JsonValue::object(), PROVIDER_RESULT_INVALID_PARAMETER, nullptr, nullptr},
-    };
-    for (const auto& step : steps) {
-        SCOPED_TRACE(step.what);
-        JsonValue body = step.body;
-        EXPECT_EQ(step.result, library.controller->SendMessageToProvider(KEL_PROVIDER_PIN, step.messageId, body));
-        if (step.key) { EXPECT_EQ(step.value, body[step.key]); }
-    }
-    EXPECT_NE(INVALID_FILE_ATTRIBUTES, ::GetFileAttributesW((backups.Path() + PIN_BACKUP_FILE_NAME).c_str()));
-}
-
 TEST(PinProvider, BacksUpIntoTheTempFolderOnlyWhenThereIsOne) {
     KelTest::RegistryScope settings(PIN_PROVIDER_KEY);
     ASSERT_TRUE(settings.Remove(L"GoldenKeyBackupFolder"));

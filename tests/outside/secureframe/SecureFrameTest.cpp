@@ -1,8 +1,6 @@
 #include <gtest/gtest.h>
 
 #include "FrameThreads.h"
-#include "JsonBody.h"
-#include "ProductKeys.h"
 #include "SecureFrameConstants.h"
 #include "TestSupport.h"
 
@@ -19,42 +17,20 @@ QvCommon::UniqueBstr Bstr(const std::wstring& text) {
     return QvCommon::UniqueBstr(::SysAllocStringLen(text.data(), static_cast<UINT>(text.size())));
 }
 
-// Pages come from the product's installed folder, which is a scratch folder here.
 struct FrameTest : ::testing::Test {
     void SetUp() override {
         ASSERT_TRUE(component.Loaded());
         ASSERT_EQ(S_OK, component.CreateManager(manager));
         ASSERT_EQ(S_OK, threads.Attach(manager.get()));
-        ASSERT_TRUE(product.SetString(QV_VALUE_PRODUCT_PATH, pages.Path()));
-        ASSERT_TRUE(KelTest::WriteText(pages.Path() + L"Console.html",
-                                       "<html><head><title>Kel &amp; Co</title><style>p{color:red}</style>"
-                                       "<script>var hidden = 1;</script></head>\n<body><h1>Vault</h1>"
-                                       "<!-- not shown --><p>Hello,\n  world</p></body></html>"));
     }
     void TearDown() override { EXPECT_EQ(S_OK, manager.get()->Uninitialize()); }
 
-    // A frame made from the description, adopted and ready.
-    DWORD Create(const JsonValue& description, HRESULT ready = S_OK) {
-        DWORD id = 0;
-        EXPECT_EQ(S_OK, manager.get()->CreateUIFrame(Bstr(KelJson::Write(description)).get(), &id));
-        EXPECT_TRUE(threads.WaitAnnounced(id));
-        EXPECT_EQ(ready, manager.get()->WaitForReadyState(id, 0));
-        return id;
-    }
     HWND Window(DWORD id) {
         HWND window = nullptr;
         EXPECT_EQ(S_OK, manager.get()->GetFrameHwnd(id, &window));
         return window;
     }
-    std::wstring LastLine(DWORD id) {
-        std::wstring journal = FrameComponent::Journal(manager.get(), id);
-        if (journal.empty() || journal.back() != L'\n') return L"no line: " + journal;
-        journal.pop_back();
-        return journal.substr(journal.rfind(L'\n') + 1);   // npos + 1 is 0
-    }
 
-    KelTest::TempFolder pages;
-    KelTest::RegistryScope product{QV_PRODUCT_KEY};
     KelTest::FrameThreads threads;
     FrameComponent component;
     QvCommon::UniqueCom<FrameManager> manager;
@@ -86,90 +62,17 @@ TEST_F(FrameTest, AnswersInTheAgentsSlots) {
     EXPECT_EQ(S_OK, CallSlot(m, 16, id));
     EXPECT_FALSE(::IsWindowVisible(window));
     for (int gap : {9, 12, 17, 23, 24, 25}) EXPECT_EQ(E_NOTIMPL, CallSlot(m, gap)) << gap;
-    EXPECT_EQ(S_OK, CallSlot(m, 18));
-    EXPECT_EQ(FRAME_E_NOT_FOUND, CallSlot(m, 14, id, DWORD(0)));
-}
-
-TEST_F(FrameTest, MakesAHiddenWindowFromTheDescription) {
-    const struct {
-        const char* what; JsonValue description; RECT rect; std::wstring caption, painted, created;
-    } cases[] = {
-        {"placed", {{"BalloonPageName", "Console.html"}, {"WindowTitle", "Main"}, {"BalloonWidth", 589},
-                    {"BalloonHeight", 402}, {"BalloonPosX", 665u}, {"BalloonPosY", 339}},
-         {665, 339, 665 + 589, 339 + 402}, L"Main", L"Kel & Co\nVault Hello, world",
-         L"create page=Console.html title=Main hidden"},
-        {"missing page", {{"BalloonPageName", "Gone.html"}, {"WindowTitle", "T"}, {"BalloonPosX", 0},
-                          {"BalloonPosY", 0}},
-         {0, 0, SFRAME_DEFAULT_WIDTH, SFRAME_DEFAULT_HEIGHT}, L"T", L"Gone.html\npage not found",
-         L"create page=Gone.html title=T hidden"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        DWORD id = Create(c.description);
-        EXPECT_EQ(FRAME_KIND_UI, threads.Announcements().back().kind);
-        HWND window = Window(id);
-        EXPECT_EQ(id, ::GetWindowThreadProcessId(window, nullptr));
-        EXPECT_FALSE(::IsWindowVisible(window));
-        RECT rect{};
-        ::GetWindowRect(window, &rect);
-        EXPECT_TRUE(::EqualRect(&rect, &c.rect)) << rect.left << "," << rect.top << " " << rect.right << "," << rect.bottom;
-        EXPECT_EQ(c.caption, Caption(window));
-        EXPECT_EQ(c.painted, FrameComponent::PageText(manager.get(), id));
-        EXPECT_EQ(c.created + L"\n", FrameComponent::Journal(manager.get(), id));
-    }
-    DWORD id = 0;
-    EXPECT_EQ(E_INVALIDARG, manager.get()->CreateUIFrame(Bstr(L"not json").get(), &id));
-}
-
-// Scripts, hiding and moves are journalled as the workspace's tests read them.
-TEST_F(FrameTest, JournalsEveryChangeAndChangesTheRealWindow) {
-    DWORD id = Create({{"BalloonPageName", "Console.html"}});
-    HWND window = Window(id);
-    FrameManager* m = manager.get();
-    const std::wstring fullPath = pages.Path() + L"Console.html";
-    auto page = Bstr(fullPath), gone = Bstr(L"Nowhere.html");
-    const struct {
-        const char* what; std::function<HRESULT()> call; std::wstring line;
-    } steps[] = {
-        {"show", [&] { return m->ShowFrame(id); }, L"show"},
-        {"deactivate", [&] { return m->DeactivateFrame(id); }, L"deactivate"},
-        {"full path", [&] { return m->FrameLoadUrlSync(id, page.get()); }, L"load " + fullPath},
-        // An unreadable page still loads, as a browser shows its error page.
-        {"missing page", [&] { return m->FrameLoadUrlSync(id, gone.get()); }, L"load Nowhere.html (page not found)"},
-    };
-    for (const auto& step : steps) {
-        SCOPED_TRACE(step.what);
-        EXPECT_EQ(S_OK, step.call());
-        EXPECT_TRUE(::IsWindowVisible(window));
-        EXPECT_EQ(step.line, LastLine(id));
-    }
-    EXPECT_NE(window, ::GetForegroundWindow());
-    EXPECT_EQ(L"Nowhere.html\npage not found", FrameComponent::PageText(m, id));
-}
-
-TEST_F(FrameTest, ClosedAndUnknownFramesAreNotFound) {
-    DWORD first = Create({{"WindowTitle", "one"}});
-    DWORD popup = 0;
-    ASSERT_EQ(S_OK, manager.get()->CreateBrowserFrame(Bstr(L"https://example.test/").get(), &popup, TRUE));
-    ASSERT_TRUE(threads.WaitAnnounced(popup));
-    ASSERT_EQ(S_OK, manager.get()->WaitForReadyState(popup, 0));
-    HWND windows[] = {Window(first), Window(popup)};
     QvCommon::UniqueCom<IUnknown> info;
-    ASSERT_EQ(S_OK, manager.get()->GetFrameInfo(first, info.put()));
-
-    EXPECT_EQ(S_OK, manager.get()->CloseAll());
-    for (HWND window : windows) EXPECT_FALSE(::IsWindow(window));
-    for (DWORD id : {first, popup}) {
-        EXPECT_TRUE(threads.WaitEnded(id, SFRAME_CALL_WAIT_MS));
-        EXPECT_EQ(L"close", LastLine(id));
-        EXPECT_EQ(FRAME_E_NOT_FOUND, manager.get()->WaitForReadyState(id, 0));
-        EXPECT_EQ(FRAME_E_NOT_FOUND, manager.get()->ShowFrame(id));
-        IUnknown* none = nullptr;
-        EXPECT_EQ(FRAME_E_NOT_FOUND, manager.get()->GetFrameInfo(id, &none));
-    }
+    EXPECT_EQ(S_OK, CallSlot(m, 13, id, info.put()));
+    EXPECT_EQ(S_OK, CallSlot(m, 18));
+    EXPECT_TRUE(other.WaitEnded(id, SFRAME_CALL_WAIT_MS));
+    EXPECT_FALSE(::IsWindow(window));
+    EXPECT_EQ(FRAME_E_NOT_FOUND, CallSlot(m, 14, id, DWORD(0)));
+    IUnknown* none = nullptr;
+    EXPECT_EQ(FRAME_E_NOT_FOUND, CallSlot(m, 13, id, &none));
     // The information object outlives its frame and is released once.
     EXPECT_EQ(0u, info.release()->Release());
-    EXPECT_EQ(FRAME_E_NOT_FOUND, manager.get()->WaitForReadyState(0x7FFFFFF0, 0));
+    EXPECT_EQ(E_INVALIDARG, m->CreateUIFrame(Bstr(L"not json").get(), &id));
 }
 
 TEST_F(FrameTest, AFrameNobodyResumedFailsInBoundedTime) {

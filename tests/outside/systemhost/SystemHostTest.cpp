@@ -24,48 +24,6 @@ void Check(CIpcClient& client, const Exchange& e) {
 
 } // namespace
 
-TEST(SystemProviderHost, AnswersTheAgentsQuestionsAndKeepsAJournal) {
-    ServiceProcess service(
-        {{"SetupCommand", "C:\\setup.exe /x"}, {"IsETDExistAndNotUpToDate", true}, {"DisplayMainConsoleFlag", true}});
-    ASSERT_TRUE(service.Ready()) << service.Output();
-    CIpcClient client;
-    ASSERT_TRUE(client.Initialize(service.Pipe()));
-    const Exchange exchanges[] = {
-        {"setup command", true, 13, KEL_MISC_MSG_SETUP_COMMAND, nullptr, 0, {{"SetupCommand", "C:\\setup.exe /x"}}},
-        {"keyboard driver", true, 13, KEL_MISC_MSG_ETD_CHECK, {{"IsETDExistAndNotUpToDate", false}}, 0,
-         {{"IsETDExistAndNotUpToDate", true}}},
-        {"display flag", true, 13, KEL_MISC_MSG_DISPLAY_FLAG, JsonValue::object(), 0, {{"DisplayMainConsoleFlag", true}}},
-        {"clear the flag", true, 13, KEL_MISC_MSG_DISPLAY_FLAG, {{"ClearFlag", nullptr}}, 0,
-         {{"DisplayMainConsoleFlag", false}}},
-        {"flag stays cleared", true, 13, KEL_MISC_MSG_DISPLAY_FLAG, JsonValue::object(), 0,
-         {{"DisplayMainConsoleFlag", false}}},
-        {"entry point", true, 13, KEL_MISC_MSG_ENTRY_POINT, {{"EntryPoint", "Welcome"}}, 0, {{"EntryPoint", "Welcome"}}},
-        {"entry point not a string", true, 13, KEL_MISC_MSG_ENTRY_POINT, {{"EntryPoint", 5}},
-         PROVIDER_RESULT_INVALID_PARAMETER, {{"EntryPoint", 5}}},
-        {"unknown message", true, 13, 0x1F0000AA, nullptr, PROVIDER_RESULT_NOT_SUPPORTED, nullptr},
-        {"browser settings", false, 12, KEL_BROWSER_MSG_REFRESH_SETTINGS, {{"RefreshIESettings", true}}, 0, nullptr},
-        {"before driver check", false, 13, KEL_MISC_MSG_BEFORE_DRIVER_CHECK, nullptr, 0, nullptr},
-        {"keystroke enabled", false, 13, KEL_MISC_MSG_KEYSTROKE_ENABLED, {{"PinDriverEnable", true}}, 0, nullptr},
-    };
-    for (const Exchange& e : exchanges) Check(client, e);
-
-    // Posts leave through the client's worker pool, so their order among
-    // themselves is not fixed: the journal holds each exchange as often as
-    // it was made.
-    ASSERT_TRUE(KelTest::WaitUntil([&] { return service.Journal().size() >= std::size(exchanges); }));
-    std::vector<JsonValue> journal = service.Journal(), expected;
-    for (JsonValue& entry : journal) entry["message"] = std::stoul(entry["message"].get<std::string>(), nullptr, 16);
-    for (const Exchange& e : exchanges)
-        expected.push_back(
-            {{"mode", e.send ? "send" : "post"}, {"class", e.classId}, {"message", e.messageId}, {"body", e.body}});
-    std::sort(journal.begin(), journal.end());
-    std::sort(expected.begin(), expected.end());
-    EXPECT_EQ(expected, journal);
-    client.Uninitialize();
-    EXPECT_EQ(0u, service.Stop());
-    EXPECT_NE(std::string::npos, service.Output().find("SystemProviderHost: stopped"));
-}
-
 TEST(SystemProviderHost, ServesAgainAfterAStrayResultEndsItsReceiveLoop) {
     ServiceProcess service(JsonValue::object());
     ASSERT_TRUE(service.Ready()) << service.Output();
