@@ -13,28 +13,11 @@ namespace {
 
 // What GetFrameInfo hands out: it keeps the frame's record, not its window,
 // alive, and holds the module while the caller keeps it.
-class CFrameInfo final : public IUnknown {
+class CFrameInfo final : public CModuleObject<IUnknown, IID_IUnknown> {
 public:
-    explicit CFrameInfo(std::shared_ptr<CFrame> frame) : m_frame(std::move(frame)) {
-        SecureFrameModule::ObjectCreated();
-    }
-    ~CFrameInfo() { SecureFrameModule::ObjectDestroyed(); }
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
-        if (!object) return E_POINTER;
-        *object = IsEqualIID(iid, IID_IUnknown) ? this : nullptr;
-        if (!*object) return E_NOINTERFACE;
-        AddRef();
-        return S_OK;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ::InterlockedIncrement(&m_references); }
-    ULONG STDMETHODCALLTYPE Release() override {
-        ULONG left = ::InterlockedDecrement(&m_references);
-        if (left == 0) delete this;
-        return left;
-    }
+    explicit CFrameInfo(std::shared_ptr<CFrame> frame) : m_frame(std::move(frame)) {}
 
 private:
-    volatile LONG m_references = 1;
     std::shared_ptr<CFrame> m_frame;
 };
 

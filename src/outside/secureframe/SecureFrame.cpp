@@ -17,25 +17,8 @@ std::atomic<long> s_locks{0};
 std::atomic<long> s_threads{0};
 HINSTANCE s_instance = nullptr;
 
-class CFrameManagerFactory final : public IClassFactory {
+class CFrameManagerFactory final : public CModuleObject<IClassFactory, IID_IClassFactory> {
 public:
-    CFrameManagerFactory() { SecureFrameModule::ObjectCreated(); }
-    ~CFrameManagerFactory() { SecureFrameModule::ObjectDestroyed(); }
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
-        if (!object) return E_POINTER;
-        *object = nullptr;
-        if (!IsEqualIID(iid, IID_IUnknown) && !IsEqualIID(iid, IID_IClassFactory)) return E_NOINTERFACE;
-        *object = static_cast<IClassFactory*>(this);
-        AddRef();
-        return S_OK;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ::InterlockedIncrement(&m_references); }
-    ULONG STDMETHODCALLTYPE Release() override {
-        ULONG left = ::InterlockedDecrement(&m_references);
-        if (left == 0) delete this;
-        return left;
-    }
     HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID iid, void** object) override {
         if (!object) return E_POINTER;
         *object = nullptr;
@@ -50,9 +33,6 @@ public:
         SecureFrameModule::Lock(lock != FALSE);
         return S_OK;
     }
-
-private:
-    volatile LONG m_references = 1;
 };
 
 } // namespace
