@@ -36,7 +36,9 @@ CWorkspaceManager::~CWorkspaceManager() {
     QVLOG(QVLOG_INFO, L"CWorkspaceManager::~CWorkspaceManager");
     m_foregroundHook.reset();
     m_locationHook.reset();
-    s_controller = nullptr;
+    // The hooks' copy, unless a later manager has put its own there.
+    IProviderController* mine = m_controller;
+    s_controller.compare_exchange_strong(mine, nullptr);
     if (m_comInitialized) ::CoUninitialize();
 }
 
