@@ -7,7 +7,16 @@
 #include "ServiceProcess.h"
 #include "TestSupport.h"
 
+#include <atomic>
+
 namespace {
+
+// The workspace's class, played by the test: records the thread of its call.
+struct TestWorkspace : KelTest::ProviderStub {
+    TestWorkspace() : ProviderStub(KEL_PROVIDER_WORKSPACE) {}
+    uint32_t MessageProc(uint32_t, JsonValue&) override { thread = ::GetCurrentThreadId(); return 0; }
+    std::atomic<DWORD> thread{0};
+};
 
 bool JournalHas(const ServiceProcess& service, const char* mode, uint32_t classId) {
     for (const JsonValue& entry : service.Journal())
@@ -26,9 +35,15 @@ TEST(ProviderWrappers, AgentSideRoutesEachFamilyToItsPlace) {
     ASSERT_TRUE(wrapper.Initialize() && wrapper.PostInitialize() && wrapper.Start());
     EXPECT_TRUE(CIpcServerProviderWrapper::IsSessionAgentRunning());
 
-    // The session's own families stay in this process (the provider library's
-    // and kelctl's tests); the misc provider's goes over the system pipe.
+    // The session's own families stay in this process, on the caller's thread
+    // (what the providers answer is the library's and kelctl's tests).
+    TestWorkspace workspace;
+    ASSERT_EQ(0u, wrapper.RegisterProvider(&workspace));
     JsonValue body;
+    ASSERT_EQ(0u, wrapper.SendMessageToProvider(KEL_PROVIDER_WORKSPACE, KEL_PROVIDER_WORKSPACE_MSG_SHOW_CONSOLE_UI, body));
+    EXPECT_EQ(::GetCurrentThreadId(), workspace.thread.load());
+
+    // The misc provider's messages go over the system pipe, to the service.
     ASSERT_EQ(0u, wrapper.SendMessageToProvider(KEL_PROVIDER_MISC, KEL_MISC_MSG_SETUP_COMMAND, body));
     EXPECT_EQ("setup.exe /repair", body["SetupCommand"]);
 
@@ -40,6 +55,7 @@ TEST(ProviderWrappers, AgentSideRoutesEachFamilyToItsPlace) {
     ::Sleep(200);
     EXPECT_EQ(1u, heard.Calls().size());
 
+    EXPECT_EQ(0u, wrapper.UnregisterProvider(KEL_PROVIDER_WORKSPACE));
     wrapper.Stop();
     wrapper.Uninitialize();
     EXPECT_FALSE(CIpcServerProviderWrapper::IsSessionAgentRunning());
