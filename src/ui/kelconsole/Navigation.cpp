@@ -66,25 +66,30 @@ bool DefaultBrowserUsable() {
 
 } // namespace
 
-HRESULT CWorkspaceManager::CreateBrowserFrame(const std::wstring& command, DWORD* frameId, bool autoNavigate) {
-    if (!m_frameManager) return E_POINTER;
-    const std::wstring cut = command.substr(0, FRAME_COMMAND_MAX_CHARS);
-    QvCommon::UniqueBstr text(::SysAllocStringLen(cut.data(), static_cast<UINT>(cut.size())));
-    if (!text) throw QvCommon::Exception::Result(E_OUTOFMEMORY);
-    return m_frameManager->CreateBrowserFrame(text.get(), frameId, autoNavigate ? TRUE : FALSE);
+uint32_t CWorkspaceManager::CreateBrowserFrame(const wchar_t* operation, const std::wstring& command, DWORD* frameId,
+                                               bool autoNavigate) {
+    HRESULT created = E_POINTER;
+    if (m_frameManager) {
+        const std::wstring cut = command.substr(0, FRAME_COMMAND_MAX_CHARS);
+        QvCommon::UniqueBstr text(::SysAllocStringLen(cut.data(), static_cast<UINT>(cut.size())));
+        if (!text) throw QvCommon::Exception::Result(E_OUTOFMEMORY);
+        created = m_frameManager->CreateBrowserFrame(text.get(), frameId, autoNavigate ? TRUE : FALSE);
+    }
+    if (FAILED(created)) {
+        QVLOG(QVLOG_ERROR, L"CWorkspaceManager::%sCreateBrowserFrame() failed.[0x%08x]", operation, created);
+        return PROVIDER_RESULT_FAILED;
+    }
+    return PROVIDER_RESULT_OK;
 }
 
 uint32_t CWorkspaceManager::DoNavigate(JsonValue& body) {
     if (!CheckRequired(body, WORKSPACE_KEY_URL, true, L"DoNavigate")) return PROVIDER_RESULT_INVALID_PARAMETER;
     const bool autoNavigate = KelJson::HasBool(body, WORKSPACE_KEY_AUTO_NAVIGATE) && KelJson::GetBool(body, WORKSPACE_KEY_AUTO_NAVIGATE);
     DWORD frame = WORKSPACE_NO_FRAME;
-    const HRESULT created = CreateBrowserFrame(KelJson::GetString(body, WORKSPACE_KEY_URL), &frame, autoNavigate);
+    const uint32_t result =
+        CreateBrowserFrame(L"DoNavigate", KelJson::GetString(body, WORKSPACE_KEY_URL), &frame, autoNavigate);
     body[WORKSPACE_KEY_FRAME_THREAD] = static_cast<unsigned>(frame);
-    if (FAILED(created)) {
-        QVLOG(QVLOG_ERROR, L"CWorkspaceManager::DoNavigateCreateBrowserFrame() failed.[0x%08x]", created);
-        return PROVIDER_RESULT_FAILED;
-    }
-    return PROVIDER_RESULT_OK;
+    return result;
 }
 
 uint32_t CWorkspaceManager::DoRecord(JsonValue& body) {
@@ -92,23 +97,14 @@ uint32_t CWorkspaceManager::DoRecord(JsonValue& body) {
     const std::wstring location = KelJson::GetString(body, WORKSPACE_KEY_LOCATION);
     QVLOG(QVLOG_INFO, L"Location = %s", location.c_str());
     QVLOG(QVLOG_INFO, L"Open secure browser by location for this special domain");
-    const HRESULT created = CreateBrowserFrame(location, nullptr, false);
-    if (FAILED(created)) {
-        QVLOG(QVLOG_ERROR, L"CWorkspaceManager::DoRecordCreateBrowserFrame() failed.[0x%08x]", created);
-        return PROVIDER_RESULT_FAILED;
-    }
-    return PROVIDER_RESULT_OK;
+    return CreateBrowserFrame(L"DoRecord", location, nullptr, false);
 }
 
 uint32_t CWorkspaceManager::DoLogin(JsonValue& body) {
     if (!CheckRequired(body, WORKSPACE_KEY_RECORD_ID, true, L"DoLogin")) return PROVIDER_RESULT_INVALID_PARAMETER;
-    const HRESULT created = CreateBrowserFrame(
-        FormatText(WORKSPACE_LOGIN_COMMAND, KelJson::GetString(body, WORKSPACE_KEY_RECORD_ID).c_str()), nullptr, false);
-    if (FAILED(created)) {
-        QVLOG(QVLOG_ERROR, L"CWorkspaceManager::DoLoginCreateBrowserFrame() failed.[0x%08x]", created);
-        return PROVIDER_RESULT_FAILED;
-    }
-    return PROVIDER_RESULT_OK;
+    const std::wstring command =
+        FormatText(WORKSPACE_LOGIN_COMMAND, KelJson::GetString(body, WORKSPACE_KEY_RECORD_ID).c_str());
+    return CreateBrowserFrame(L"DoLogin", command, nullptr, false);
 }
 
 void CWorkspaceManager::RememberLogin(const JsonValue& body) {

@@ -90,7 +90,8 @@ private:
     uint32_t ShowSingleFrame(const SingleFrame& kind, DWORD& frameId, JsonValue description);
     void QueryPinStateAndAnnounce(HWND window, int retries, const wchar_t* operation);
     void ReadTitlesAndFilter();
-    HRESULT CreateBrowserFrame(const std::wstring& command, DWORD* frameId, bool autoNavigate);
+    // A workspace result; a failure is logged under the operation's name.
+    uint32_t CreateBrowserFrame(const wchar_t* operation, const std::wstring& command, DWORD* frameId, bool autoNavigate);
     void RememberLogin(const JsonValue& body);
     static void OpenInDefaultBrowser(const std::wstring& url);
 
