@@ -88,17 +88,6 @@ TEST(IpcCommand, DeserializeChecksIntegrityAndSizeAndNamesTheReturnPipe) {
     }
 }
 
-TEST(IpcCommand, PayloadIsOwnedOnceAndReadByCodeUnits) {
-    CIpcCommand command;
-    ASSERT_TRUE(command.PutPayloadData(L""));
-    EXPECT_TRUE(command.HasPayload());
-    EXPECT_FALSE(command.PutPayloadData(L"second"));   // the first payload stays
-    EXPECT_EQ(0u, command.GetPayloadSize());
-    std::vector<BYTE> odd = Header(56, 1, 1, 1, 7, std::string("a\0b\0c\0d", 7));
-    ASSERT_TRUE(command.Deserialize(odd.data(), static_cast<uint32_t>(odd.size())));
-    EXPECT_EQ(L"abc", PayloadOf(command));   // the odd last byte is not read
-}
-
 TEST(IpcCommand, SequenceNumbersAreUniqueAcrossThreadsAndTheFirstOfAProcessIsOne) {
     std::vector<std::vector<uint32_t>> seen(4);
     std::vector<std::thread> threads;

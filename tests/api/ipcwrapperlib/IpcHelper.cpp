@@ -3,16 +3,11 @@
 //       a CIpcServer in front of a TestController, its debug log in the
 //       folder; signals Local\<ready> once it serves (or failed to) and ends
 //       when Local\<quit> is signalled. Exit code: the start result.
-//   ipc_helper exchange <server-pipe> <tag> <count>
-//       posts 0x01060010 and sends 0x01060011 <count> times each with the body
-//       {"i":<n>,"tag":"<tag>"}. Exit code: the sends answered {"ok":1} with 0.
 //   ipc_helper flood <server-pipe> <ready>
 //       four threads query and post the PIN provider's state until nobody
 //       serves the pipe; signals <ready> at the first answer and prints
 //       "answered=<n> invalid=<n>". Exit code: answers whose code was neither
 //       0 nor 0x10000005.
-//   ipc_helper factory-exit <log-folder>
-//       takes the session client from the factory and ends without releasing it.
 //   ipc_helper first-sequence
 //       exit code: the sequence number of the first record of the process.
 #include <windows.h>
@@ -20,7 +15,7 @@
 #include <cstdio>
 #include <thread>
 #include <vector>
-#include "IpcClassFactory.h"
+#include "IpcClient.h"
 #include "IpcServer.h"
 #include "ProviderMessages.h"
 #include "TestController.h"
@@ -43,18 +38,6 @@ int Serve(const std::wstring& pipe, KelTest::NamedEvent ready, const KelTest::Na
     quit.Wait(HELPER_LIMIT_MS);
     server.Stop();
     return 0;
-}
-
-int Exchange(const std::wstring& pipe, const std::wstring& tag, int count) {
-    CIpcClient client;
-    if (!client.Initialize(pipe)) return -1;
-    int answered = 0;
-    for (int i = 0; i < count; ++i) {
-        JsonValue body{{"i", i}, {"tag", KelTest::Narrow(tag)}};
-        client.PostMessageToProvider(0x106, 0x01060010, body);
-        answered += client.SendMessageToProvider(0x106, 0x01060011, body) == 0 && body == JsonValue{{"ok", 1}};
-    }
-    return answered;
 }
 
 int Flood(const std::wstring& pipe, KelTest::NamedEvent ready) {
@@ -86,14 +69,7 @@ int Flood(const std::wstring& pipe, KelTest::NamedEvent ready) {
 int wmain(int argc, wchar_t** argv) {
     const std::wstring mode = argc > 1 ? argv[1] : L"";
     if (mode == L"first-sequence") return static_cast<int>(CIpcCommand().GetSequence());
-    if (mode == L"exchange" && argc == 5) return Exchange(argv[2], argv[3], _wtoi(argv[4]));
     if (mode == L"flood" && argc == 4) return Flood(argv[2], KelTest::NamedEvent(argv[3]));
-    if (mode == L"factory-exit" && argc == 3) {
-        // Static, and made before the factory, so that it outlives the
-        // factory's destruction at exit and keeps the log open for it.
-        static KelTest::CapturedLog log(argv[2]);
-        return IpcClassFactory::Instance().CreateClient(false) ? 0 : 1;
-    }
     if (mode != L"serve" || argc != 6) return 2;
     KelTest::CapturedLog log(argv[5]);
     return Serve(argv[2], KelTest::NamedEvent(argv[3]), KelTest::NamedEvent(argv[4]));

@@ -3,8 +3,6 @@
 #include "IpcServer.h"
 #include "TestProcesses.h"
 
-#include <set>
-
 // The rules of the server's callback for what it refuses or keeps apart, one
 // command each, on a server that is not listening: the callback is called
 // directly, as the peer's threads do. Each record stays as it came, and
@@ -49,25 +47,6 @@ TEST(IpcServer, RefusedCommandsStayAsTheyCameAndAdvisesRegisterOnce) {
     CIpcCommand command;
     EXPECT_EQ(PROVIDER_RESULT_INVALID_PARAMETER, CIpcServer::RcvCallback(command, nullptr));
     EXPECT_TRUE(log.Contains("CIpcServer::RcvCallback: Invalid parameter."));
-}
-
-TEST(IpcServer, LifecycleCallsOutOfOrderAnswerTheirCodes) {
-    KelTest::CapturedLog log;
-    TestController controller;
-    CIpcServer server;
-    EXPECT_EQ(PROVIDER_RESULT_NOT_INITIALIZED, server.Start());
-    EXPECT_EQ(PROVIDER_RESULT_NOT_INITIALIZED, server.Stop());
-    CIpcCommand query;
-    EXPECT_EQ(PROVIDER_RESULT_NOT_INITIALIZED, server.HandleRcvCallback(Fill(query, OIPC_QUERY, 6, 0x18000001, L"{}")));
-    EXPECT_TRUE(log.Contains("CIpcServer::HandleRcvCallback: Provider controller is null."));
-    EXPECT_EQ(PROVIDER_RESULT_INVALID_PARAMETER, server.Initialize(nullptr, L"x"));
-    EXPECT_EQ(PROVIDER_RESULT_INVALID_PARAMETER, server.Initialize(&controller, L""));
-    ASSERT_EQ(0u, server.Initialize(&controller, KelTest::UniqueName(L"kellife")));
-    EXPECT_EQ(nullptr, server.GetAcceptThread());   // Initialize does not listen
-    ASSERT_EQ(0u, server.Start());   // a second start and a restart are the peer's tests
-    EXPECT_NE(nullptr, server.GetAcceptThread());
-    server.Uninitialize();
-    EXPECT_EQ(PROVIDER_RESULT_NOT_INITIALIZED, server.Stop());
 }
 
 // A client in this process, the server in another: the provider's code and
@@ -118,44 +97,3 @@ TEST(IpcServer, ProvidersAnswersAndExceptionsCrossThePipeAsResultCodes) {
     EXPECT_EQ(0u, server.Quit());   // the server process is still there, and ends well
 }
 
-TEST(IpcServer, PostsAndSendsOfSeveralClientProcessesAllArriveOnce) {
-    ServerProcess server;
-    ASSERT_TRUE(server.Ready());
-    const int count = 5;
-    std::vector<std::unique_ptr<KelTest::ChildProcess>> clients;
-    for (const wchar_t* tag : {L"x", L"y", L"z"})
-        clients.emplace_back(new KelTest::ChildProcess(
-            L"ipc_helper.exe", L"exchange " + server.Pipe() + L" " + tag + L" " + std::to_wstring(count)));
-    for (auto& client : clients) EXPECT_EQ(static_cast<DWORD>(count), client->Wait(60000));
-    // Posts go out on the clients' pool threads before they end; they are
-    // handled on the server's pool, so they may still be arriving.
-    JsonValue state;
-    KelTest::WaitUntil([&] { return (state = server.State())["posts"].size() >= 3 * count; });
-    for (const char* kind : {"posts", "sends"}) {
-        SCOPED_TRACE(kind);
-        std::set<std::string> seen;
-        for (const JsonValue& message : state[kind]) {
-            EXPECT_EQ(0x106u, message["classId"].get<uint32_t>());
-            EXPECT_EQ(kind[0] == 'p' ? 0x01060010u : 0x01060011u, message["messageId"].get<uint32_t>());
-            seen.insert(message["body"].dump());
-        }
-        EXPECT_EQ(static_cast<size_t>(3 * count), state[kind].size());
-        EXPECT_EQ(static_cast<size_t>(3 * count), seen.size());
-    }
-}
-
-TEST(IpcServer, AdviseThatTheControllerRefusesLeavesNoListener) {
-    KelTest::CapturedLog log;
-    ASSERT_TRUE(log.Initialized());
-    IProviderController refusing;   // answers 0x10000002 to everything
-    CIpcServer server;
-    ASSERT_EQ(0u, server.Initialize(&refusing, KelTest::UniqueName(L"kelrefuse")));
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        CIpcCommand advise;
-        EXPECT_EQ(PROVIDER_RESULT_NOT_SUPPORTED, CIpcServer::RcvCallback(Fill(advise, OIPC_ADVISE, 0, 0x106, L"PIPE-B"), &server));
-    }
-    // Both attempts made a listener and dropped it again: none was "already added".
-    EXPECT_EQ(2u, log.Count("Failed to add local relay for remote listener: 0x10000002"));
-    EXPECT_EQ(2u, log.Count("CIpcServer::RemoteListener::~RemoteListener: PIPE-B"));
-    EXPECT_FALSE(log.Contains("is already added."));
-}

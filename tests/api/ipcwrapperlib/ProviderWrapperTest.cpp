@@ -99,20 +99,6 @@ TEST(ProviderWrappers, ClientBroadcastReachesBothPipesAndReportsTheSystems) {
     IpcClassFactory::Instance().ReleaseClient(sessionClient);
 }
 
-TEST(ProviderWrappers, UninitialisedWrappersAnswerNotInitialised) {
-    CIpcClientProviderWrapper client;
-    CIpcServerProviderWrapper server;
-    JsonValue body;
-    for (IProviderController* wrapper : {static_cast<IProviderController*>(&client),
-                                         static_cast<IProviderController*>(&server)}) {
-        EXPECT_EQ(PROVIDER_RESULT_NOT_INITIALIZED, wrapper->SendMessageToProvider(13, 0x1F000005, body));
-        EXPECT_EQ(PROVIDER_RESULT_NOT_INITIALIZED, wrapper->PostMessageToProvider(6, 0x18000008, body));
-        EXPECT_EQ(PROVIDER_RESULT_NOT_INITIALIZED, wrapper->AddMessageListener(2, KelTest::ListenerRecorder::Listen, nullptr));
-        EXPECT_EQ(PROVIDER_RESULT_NOT_INITIALIZED, wrapper->BroadcastMessageToListeners(0x00020002, body));
-    }
-    EXPECT_FALSE(server.Start());   // no server to start
-}
-
 // The library is looked up beside the program first (a relative ".\" path
 // goes through the loader's search order, as on Windows), so each case runs a
 // probe that lies in a folder of its own beside a broken library, or none.
