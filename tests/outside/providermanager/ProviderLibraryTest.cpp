@@ -11,7 +11,6 @@
 #include <chrono>
 #include <future>
 #include <new>
-#include <thread>
 #include <vector>
 
 namespace {
@@ -162,20 +161,3 @@ TEST(ProviderLibrary, BroadcastsReachListenersAndUninitialiseReleasesThem) {
     EXPECT_EQ(1, heard.Releases());   // released once, when the library went
 }
 
-TEST(ProviderLibrary, AcceptsConcurrentCallers) {
-    LoadedLibrary library;
-    std::atomic<int> failures{0};
-    std::vector<std::thread> threads;
-    for (int t = 0; t < 8; ++t)
-        threads.emplace_back([&] {
-            for (int i = 0; i < 200; ++i) {
-                JsonValue body = {{"PinState", 9u}};
-                IProviderController* pin = library.controller;
-                failures += pin->SendMessageToProvider(KEL_PROVIDER_PIN, KEL_PIN_MSG_GET_STATE, body) != 0 ||
-                            body["PinState"] == 9u ||
-                            pin->PostMessageToProvider(KEL_PROVIDER_PIN, KEL_PIN_MSG_AGENT_STARTED, body) != 0;
-            }
-        });
-    for (auto& t : threads) t.join();
-    EXPECT_EQ(0, failures.load());
-}

@@ -8,10 +8,6 @@ namespace {
 
 using KelTest::Caption;
 using KelTest::FrameComponent;
-constexpr HRESULT TIMED_OUT = HRESULT_FROM_WIN32(ERROR_TIMEOUT);
-// A call that waits for a frame's thread comes back within its bound plus
-// the slowness of a busy Wine.
-constexpr double CALL_BOUND_MS = SFRAME_CALL_WAIT_MS + 3000.0;
 
 QvCommon::UniqueBstr Bstr(const std::wstring& text) {
     return QvCommon::UniqueBstr(::SysAllocStringLen(text.data(), static_cast<UINT>(text.size())));
@@ -73,29 +69,6 @@ TEST_F(FrameTest, AnswersInTheAgentsSlots) {
     // The information object outlives its frame and is released once.
     EXPECT_EQ(0u, info.release()->Release());
     EXPECT_EQ(E_INVALIDARG, m->CreateUIFrame(Bstr(L"not json").get(), &id));
-}
-
-TEST_F(FrameTest, AFrameNobodyResumedFailsInBoundedTime) {
-    KelTest::FrameThreads holding(KelTest::FrameThreads::Adopt::Hold);
-    ASSERT_EQ(S_OK, holding.Attach(manager.get()));
-    DWORD id = 0;
-    ASSERT_EQ(S_OK, manager.get()->CreateUIFrame(Bstr(L"{\"WindowTitle\":\"held\"}").get(), &id));
-    ASSERT_TRUE(holding.WaitAnnounced(id));
-    const std::function<HRESULT()> calls[] = {[&] { return manager.get()->WaitForReadyState(id, 0); },
-                                              [&] { return manager.get()->ShowFrame(id); }};
-    for (const auto& call : calls) {
-        KelTest::Stopwatch watch;
-        EXPECT_EQ(TIMED_OUT, call());
-        EXPECT_LT(watch.ElapsedMs(), CALL_BOUND_MS);
-    }
-    HWND none = reinterpret_cast<HWND>(1);
-    EXPECT_EQ(S_FALSE, manager.get()->GetFrameHwnd(id, &none));
-    EXPECT_EQ(nullptr, none);
-    // Resumed late, it still becomes a frame.
-    ASSERT_TRUE(holding.Resume(id));
-    EXPECT_EQ(S_OK, manager.get()->WaitForReadyState(id, 0));
-    EXPECT_EQ(S_OK, manager.get()->ShowFrame(id));
-    EXPECT_TRUE(::IsWindowVisible(Window(id)));
 }
 
 TEST_F(FrameTest, BrowserFramesAreCountedPopupsWhileTheyLive) {

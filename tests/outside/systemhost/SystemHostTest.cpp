@@ -1,49 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "IpcClient.h"
-#include "IpcPeer.h"
-#include "ProviderMessages.h"
 #include "ServiceProcess.h"
-
-#include <algorithm>
-
-namespace {
-
-// reply: for sends.
-struct Exchange {
-    const char* what; bool send; uint32_t classId, messageId; JsonValue body; uint32_t result; JsonValue reply;
-};
-
-void Check(CIpcClient& client, const Exchange& e) {
-    SCOPED_TRACE(e.what);
-    JsonValue body = e.body;
-    EXPECT_EQ(e.result, e.send ? client.SendMessageToProvider(e.classId, e.messageId, body)
-                               : client.PostMessageToProvider(e.classId, e.messageId, body));
-    if (e.send) { EXPECT_EQ(e.reply, body); }
-}
-
-} // namespace
-
-TEST(SystemProviderHost, ServesAgainAfterAStrayResultEndsItsReceiveLoop) {
-    ServiceProcess service(JsonValue::object());
-    ASSERT_TRUE(service.Ready()) << service.Output();
-    // A result record ends the receiving peer's loop wherever it arrives.
-    CIpcCommand result;
-    result.SetCommandType(OIPC_RESULT);
-    CIpcBuffer stray(OIPC_RESULT, nullptr, nullptr, nullptr);
-    ASSERT_TRUE(stray.StoreCommand(result));
-    stray.AddDestination(service.Pipe());
-    ASSERT_EQ(0u, stray.SenderProc());
-    EXPECT_TRUE(KelTest::WaitUntil([&] { return service.Output().find("served again") != std::string::npos; }))
-        << service.Output();
-
-    // Served again, with the defaults of missing settings.
-    CIpcClient client;
-    ASSERT_TRUE(client.Initialize(service.Pipe()));
-    Check(client, {"setup command", true, 13, KEL_MISC_MSG_SETUP_COMMAND, JsonValue(), 0, {{"SetupCommand", ""}}});
-    Check(client, {"driver", true, 13, KEL_MISC_MSG_ETD_CHECK, JsonValue(), 0, {{"IsETDExistAndNotUpToDate", false}}});
-    Check(client, {"flag", true, 13, KEL_MISC_MSG_DISPLAY_FLAG, JsonValue(), 0, {{"DisplayMainConsoleFlag", false}}});
-}
 
 TEST(SystemProviderHost, RefusesBadStartsWithAReadableMessage) {
     ServiceProcess first(JsonValue::object());

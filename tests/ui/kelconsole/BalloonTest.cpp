@@ -3,8 +3,6 @@
 // their toolbar.
 #include "WorkspaceFrames.h"
 
-#include "ProviderWrappers.h"
-
 using KelTest::WorkspaceFrames;
 
 namespace {
@@ -118,28 +116,3 @@ TEST_F(WorkspaceFrames, AddOnPopupsFollowTheirToolbar) {
     }
 }
 
-// The agent's controller relays the pop-up broadcasts to a listener in
-// another process over the session pipe.
-TEST_F(WorkspaceFrames, PopupBroadcastsReachAListenerInAnotherProcess) {
-    CIpcServerProviderWrapper agent;
-    ASSERT_TRUE(agent.Initialize() && agent.PostInitialize() && agent.Start());
-    KelTest::ChildProcess listener(L"kelctl.exe", L"listen 0x1802 --count 2 --timeout 30", KelTest::ChildOptions().Capture());
-    ASSERT_TRUE(KelTest::WaitUntil([&] { return listener.Output().find("listening") != std::string::npos; }, 30000))
-        << listener.Output();
-    {
-        CWorkspaceProvider workspace(&agent, frames.get(), nullptr);
-        JsonValue popup = {{"BrowserName", "SW"}, {"WindowId", "4321"}, {"TabId", "2"},
-                           {"BalloonPageName", "BHOConsole.html"}, {"BalloonType", 2}};
-        JsonValue close = popup;
-        ASSERT_EQ(0u, workspace.MessageProc(KEL_PROVIDER_WORKSPACE_MSG_SHOW_BALLOON, popup));
-        ASSERT_EQ(0u, workspace.MessageProc(KEL_PROVIDER_WORKSPACE_MSG_CLOSE_BALLOON, close));
-        EXPECT_EQ(0u, listener.Wait(KelTest::CHILD_START_MS)) << listener.Output();
-    }
-    const std::string heard = listener.Output();
-    const std::string handle = std::to_string(reinterpret_cast<uintptr_t>(Window(threads.Announcements().back().threadId)));
-    for (const char* message : {"notify 0x18020002 ", "notify 0x18020001 "})
-        EXPECT_NE(std::string::npos, heard.find(std::string(message) + "{\"BalloonWindowHandle\":\"" + handle +
-                                                "\",\"TabId\":\"SW_2\",\"WindowId\":\"SW_4321\"}")) << heard;
-    agent.Stop();
-    agent.Uninitialize();
-}

@@ -38,8 +38,6 @@ TEST(WorkspaceProvider, AnswersWhatItServesItselfAndRefusesTheRest) {
         {"above the table", 0x18000023, UNTOUCHED, PROVIDER_RESULT_NOT_SUPPORTED, UNTOUCHED, nullptr},
         {"a body that is no object", KEL_PROVIDER_WORKSPACE_MSG_SHOW_CONSOLE_UI, 5, PROVIDER_RESULT_INVALID_PARAMETER, 5,
          "CWorkspaceProvider::MessageProc: Invalid parameter..."},
-        {"exit with a list", KEL_PROVIDER_WORKSPACE_MSG_EXIT_PROGRAM, JsonValue::array(), PROVIDER_RESULT_INVALID_PARAMETER,
-         JsonValue::array(), nullptr},
         {"hide without a console", KEL_PROVIDER_WORKSPACE_MSG_HIDE_CONSOLE_UI, UNTOUCHED, 0, UNTOUCHED, nullptr},
         {"activated count, asked with null", KEL_PROVIDER_WORKSPACE_MSG_GET_ACTIVATED_UI_COUNT, nullptr, 0,
          {{"ActivatedUiCnt", 0u}}, "m_bBhoShown=0, m_bBallonShown=0, bConsoleVisible=0"},
