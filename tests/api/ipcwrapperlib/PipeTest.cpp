@@ -91,37 +91,6 @@ TEST(Pipe, StopObjectEndsAWaitingFetch) {
     }
 }
 
-TEST(Pipe, ClientOnMissingPipeFailsWithFileNotFoundAndLogsNothing) {
-    KelTest::CapturedLog log;
-    ASSERT_TRUE(log.Initialized());
-    CPipeClient client;
-    ::SetLastError(0);
-    EXPECT_FALSE(client.Initial(KelTest::UniqueName(L"nobody").c_str()));
-    EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), ::GetLastError());
-    // A null name is logged, so the log does work; the missing pipe left no
-    // line: the caller decides what it means.
-    EXPECT_FALSE(client.Initial(nullptr));
-    EXPECT_TRUE(log.WaitFor("CPipeClient::Initial: Failed du to null pointer"));
-    EXPECT_FALSE(log.Contains("CPipeClient::Initial: CreateFile() failed"));
-}
-
-// The pipe has one instance; a second server on the same name finds it busy
-// and gives up after six attempts 100 ms apart.
-TEST(Pipe, SecondServerOnTheSameNameGivesUpAfterBusyRetries) {
-    Listener first(1);
-    ASSERT_TRUE(first.Ready());
-    KelTest::CapturedLog log;
-    ASSERT_TRUE(log.Initialized());
-    QvCommon::Synchronize::Event stop;
-    ASSERT_TRUE(stop.Create());
-    CPipeServer second;
-    KelTest::Stopwatch watch;
-    EXPECT_FALSE(second.Initial(first.Name().c_str(), stop.Handle()));
-    EXPECT_GE(watch.ElapsedMs(), 450);
-    EXPECT_TRUE(log.Contains("CreateNamedPipe() failed 5 times due pipe busy. Aborted."));
-    first.Stop();
-}
-
 // Every caller may open the listening pipe (a null access list), and so may a
 // low-integrity process (a low mandatory label; its policy is no-execute-up,
 // mask 0x4, as the product sets it). Wine 8.0 stores the label and gives it

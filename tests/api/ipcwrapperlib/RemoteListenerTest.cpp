@@ -61,19 +61,17 @@ TEST(RemoteListener, BroadcastsReachTheListenersOfTheirClassInEveryClientExactly
     EXPECT_EQ(sent.size(), server.Log().Count("----> Sending IPC notify to client " + both.Pipe() + " - "));
 }
 
-TEST(RemoteListener, SecondAdviseKeepsOneListenerAndAGoneClientIsDroppedAtTheNextBroadcast) {
+TEST(RemoteListener, AGoneClientIsDroppedAtTheNextBroadcast) {
     ServerProcess server;
     ASSERT_TRUE(server.Ready());
     std::string pipe;
     {
-        Listening twice(server.Pipe(), {0x106, 0x106});   // two advises
-        ASSERT_TRUE(twice.ok);
-        pipe = twice.Pipe();
-        ASSERT_TRUE(server.Log().WaitFor("(00000106|" + pipe + ") is already added."));
+        Listening gone(server.Pipe(), {0x106});
+        ASSERT_TRUE(gone.ok);
+        pipe = gone.Pipe();
+        ASSERT_TRUE(server.Log().WaitFor("Added remote listener for class 0x0106, client " + pipe));
         ASSERT_EQ(0u, server.Broadcast(0x01060002, BODY));
-        ASSERT_TRUE(twice.heard.WaitForCalls(1));
-        ::Sleep(SETTLE_MS);
-        EXPECT_EQ(std::vector<uint32_t>{0x01060002}, twice.Heard());
+        ASSERT_TRUE(gone.heard.WaitForCalls(1));
     }
     // The relay finds the notify pipe gone: the listener is dropped, and the
     // controller releases its relay.
