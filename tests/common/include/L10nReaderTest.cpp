@@ -19,7 +19,6 @@ TEST(L10nReader, FirstValueWinsAndOddLinesFollowTheirRules) {
         {"plain", L"KEL_CONSOLE", L"R_MAINFRAME", L"Main"},
         {"nothing after the =", L"KEL_CONSOLE", L"R_ABOUTFRAME", nullptr},
         {"a run of =: the key keeps all but the last", L"KEL_CONSOLE", L"a=", L"b"},
-        {"no key a", L"KEL_CONSOLE", L"a", nullptr},
         {"Global wins, the first line wins", L"KEL_CONSOLE", L"R_SAME", L"global"},
         {"the additional section", L"KEL_CONSOLE", L"R_CONSOLE", L"only here"},
         {"keys are case-sensitive", L"KEL_CONSOLE", L"r_mainframe", nullptr},

@@ -10,10 +10,7 @@ TEST(KeystrokeStatus, ReplyDecidesUnlessTheRequestFailed) {
         {"enabled", 0, {{"PinDriverEnable", true}}, true},
         {"disabled", 0, {{"PinDriverEnable", false}}, false},
         {"no key", 0, JsonValue::object(), false},
-        {"null reply", 0, JsonValue(), false},
-        {"integer 1", 0, {{"PinDriverEnable", 1}}, true},
         {"provider failure", 0x10000003, {{"PinDriverEnable", false}}, true},
-        {"HRESULT failure", 0x80004005, {{"PinDriverEnable", false}}, true},
         {"transport failure", 0x10020010, JsonValue(), true},
     };
     const std::vector<JsonValue> asked = {
@@ -42,10 +39,6 @@ TEST(LibProviderManager, LoadsFromAFolderAndRefusesBrokenLibraries) {
         LibProviderManager manager;
         EXPECT_EQ(c.loads, manager.Initialize(c.folder));
         EXPECT_EQ(c.loads, manager.IsBound());
-        if (c.loads) {
-            EXPECT_FALSE(manager.Initialize(c.folder));   // bound already: 5010
-            EXPECT_TRUE(log.WaitFor("InitializeLibrary() failed. [0x00001392]"));
-        }
         EXPECT_EQ(c.uninitializeError == 0, manager.Uninitialize());
         if (c.uninitializeError) { EXPECT_TRUE(log.WaitFor("UnInitializeLibrary() failed. [0x00000006]")); }
     }

@@ -5,13 +5,12 @@
 
 __declspec(dllexport) DWORD WINAPI QvDbgInitialize(DWORD* handle, const void* config) {
     (void)config;
-    *handle = 0;
 #ifdef QVDBG_BROKEN_ZERO_HANDLE
-    return 0;
+    *handle = 0;
 #else
     *handle = 1;
-    return 0;
 #endif
+    return 0;
 }
 
 __declspec(dllexport) DWORD WINAPI QvDbgUninitialize(DWORD handle) {
@@ -21,9 +20,7 @@ __declspec(dllexport) DWORD WINAPI QvDbgUninitialize(DWORD handle) {
 
 #ifndef QVDBG_BROKEN_NO_TRACE
 __declspec(dllexport) DWORD WINAPI QvDbgTrace(DWORD handle, const SYSTEMTIME* time, const WCHAR* text) {
-    (void)handle;
-    (void)time;
-    (void)text;
+    (void)handle, (void)time, (void)text;
     return 0;
 }
 #endif

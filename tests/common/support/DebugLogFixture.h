@@ -26,10 +26,9 @@ protected:
         values.insert(values.end(), extra.begin(), extra.end());
         ASSERT_TRUE(m_key.Set(values, QV_DEBUGLOG_INTERACTIVE));
     }
-    bool Initialize(const std::wstring& libraryFolder = LIBRARY_FOLDER,
-                    DWORD sessionKind = QVLOG_SESSION_INTERACTIVE) {
-        return QvCommon::DebugLog::Instance().Initialize(TEST_MODULE, m_key.Location(), libraryFolder,
-                                                         sessionKind);
+    bool Initialize() {
+        return QvCommon::DebugLog::Instance().Initialize(TEST_MODULE, m_key.Location(), LIBRARY_FOLDER,
+                                                         QVLOG_SESSION_INTERACTIVE);
     }
     // The lines written so far into a folder; every one must end in CR LF.
     static std::vector<std::wstring> Lines(const std::wstring& folder) {

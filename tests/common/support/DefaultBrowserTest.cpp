@@ -15,7 +15,7 @@ const wchar_t HTM_CHOICE[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Exp
 const wchar_t HTTP_COMMAND[] = L"http\\shell\\open\\command";
 const wchar_t CHROME[] = L"Software\\Google\\Update\\Clients\\{8A69D345-D564-463c-AFF1-A69D9E530F96}";
 const QvCommon::Version::Record WIN7 = {0, VER_PLATFORM_WIN32_NT, 6, 1}, VISTA = {0, VER_PLATFORM_WIN32_NT, 6, 0},
-                                XP = {0, VER_PLATFORM_WIN32_NT, 5, 1}, WIN2000 = {0, VER_PLATFORM_WIN32_NT, 5, 0};
+                                XP = {0, VER_PLATFORM_WIN32_NT, 5, 1};
 
 } // namespace
 
@@ -30,7 +30,6 @@ TEST(DefaultBrowser, AssociationOfTheWindowsVersionNamesTheBrowser) {
         {"Vista reads .htm", VISTA, L"IE.HTTP", L"ChromeHTML", L"", QVBROWSER_CHROME},
         {"XP reads the open command", XP, L"IE.HTTP", L"IE.HTTP",
          L"\"C:\\Program Files\\Mozilla Firefox\\FIREFOX.EXE\" -url \"%1\"", QVBROWSER_FIREFOX},
-        {"2000 reads nothing", WIN2000, L"IE.HTTP", L"IE.HTTP", L"iexplore.exe", QVBROWSER_UNKNOWN},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);

@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include "SecurityAttributes.h"
-#include "Version.h"
 
 #include <vector>
 
@@ -35,21 +34,6 @@ std::vector<Entry> AllowedEntries(SecurityAttributes& attributes) {
     return entries;
 }
 
-// The label RID of the record's system access list, or 0 when it has none.
-DWORD LabelRid(SecurityAttributes& attributes) {
-    BOOL present = FALSE, defaulted = FALSE;
-    PACL sacl = nullptr;
-    if (!::GetSecurityDescriptorSacl(attributes.lpSecurityDescriptor, &present, &sacl, &defaulted) ||
-        !present || !sacl || sacl->AceCount == 0)
-        return 0;
-    void* raw = nullptr;
-    EXPECT_TRUE(::GetAce(sacl, 0, &raw));
-    auto* ace = static_cast<SYSTEM_MANDATORY_LABEL_ACE*>(raw);
-    EXPECT_EQ(SYSTEM_MANDATORY_LABEL_ACE_TYPE, ace->Header.AceType);
-    PSID sid = &ace->SidStart;
-    return *::GetSidSubAuthority(sid, *::GetSidSubAuthorityCount(sid) - 1);
-}
-
 std::vector<Entry> Expected(DWORD admins, DWORD power, DWORD system, DWORD users, DWORD owner) {
     return {{WinBuiltinAdministratorsSid, admins}, {WinBuiltinPowerUsersSid, power},
             {WinLocalSystemSid, system},           {WinAuthenticatedUserSid, users},
@@ -58,32 +42,24 @@ std::vector<Entry> Expected(DWORD admins, DWORD power, DWORD system, DWORD users
 }
 std::vector<Entry> Same(DWORD mask) { return Expected(mask, mask, mask, mask, mask); }   // every group alike
 
-// nt6: the system has mandatory labels (Vista on); no entries: the kind has
-// no row in the table, and the record stays empty.
-struct DescriptorCase { DWORD kind; DWORD integrity; bool nt6; std::vector<Entry> entries; DWORD labelRid; };
+// No entries: the kind has no row in the table, and the record stays empty.
+// Every caller asks for no integrity label, so the rows do too.
+struct DescriptorCase { DWORD kind; std::vector<Entry> entries; };
 
 } // namespace
 
-TEST(SecurityAttributes, DescriptorsCarryTheAccessTableAndLabel) {
+TEST(SecurityAttributes, DescriptorsCarryTheAccessTable) {
     const DescriptorCase cases[] = {
-        {QVSEC_KIND_PROCESS, QVSEC_INTEGRITY_NONE, true,
-         Expected(0x100FFB, 0x100E92, 0x100FFB, 0x101410, 0x1F0FFF), 0},
-        {QVSEC_KIND_EVENT, QVSEC_INTEGRITY_LOW, true, Same(0x1F0003), SECURITY_MANDATORY_LOW_RID},
-        {QVSEC_KIND_EVENT, QVSEC_INTEGRITY_LOW, false, Same(0x1F0003), 0},
-        {QVSEC_KIND_REGISTRY_KEY, QVSEC_INTEGRITY_MEDIUM, true,
-         Expected(0x1003F, 0x3F, 0x1003F, 0x20009, 0xF003F), SECURITY_MANDATORY_MEDIUM_RID},
-        {QVSEC_KIND_MUTEX, QVSEC_INTEGRITY_HIGH, true, Same(0x1F0001), SECURITY_MANDATORY_HIGH_RID},
-        {QVSEC_KIND_2, QVSEC_INTEGRITY_NONE, true, Expected(0x101F7, 0x18D, 0x1F5, 0x185, 0xF01FF), 0},
-        {3, QVSEC_INTEGRITY_LOW, true, {}, 0},
-        {7, QVSEC_INTEGRITY_LOW, true, {}, 0},
-        {13, QVSEC_INTEGRITY_LOW, true, {}, 0},
-        {QVSEC_KIND_DEFAULT, QVSEC_INTEGRITY_LOW, true, {}, 0},
+        {QVSEC_KIND_PROCESS, Expected(0x100FFB, 0x100E92, 0x100FFB, 0x101410, 0x1F0FFF)},
+        {QVSEC_KIND_EVENT, Same(0x1F0003)},
+        {QVSEC_KIND_REGISTRY_KEY, Expected(0x1003F, 0x3F, 0x1003F, 0x20009, 0xF003F)},
+        {QVSEC_KIND_MUTEX, Same(0x1F0001)},
+        {7, {}},
+        {QVSEC_KIND_DEFAULT, {}},
     };
     for (const DescriptorCase& c : cases) {
-        SCOPED_TRACE(testing::Message() << "kind " << c.kind << " integrity " << c.integrity << " nt6 " << c.nt6);
-        if (!c.nt6) QvCommon::Version::OverrideForTest({0, VER_PLATFORM_WIN32_NT, 5, 1});
-        SecurityAttributes attributes(c.kind, c.integrity, true);
-        QvCommon::Version::RestoreForTest();
+        SCOPED_TRACE(testing::Message() << "kind " << c.kind);
+        SecurityAttributes attributes(c.kind, QVSEC_INTEGRITY_NONE, true);
         if (c.entries.empty()) {
             EXPECT_EQ(0u, attributes.nLength);
             EXPECT_EQ(nullptr, attributes.Get());
@@ -95,7 +71,6 @@ TEST(SecurityAttributes, DescriptorsCarryTheAccessTableAndLabel) {
         EXPECT_TRUE(attributes.bInheritHandle);
         EXPECT_TRUE(::IsValidSecurityDescriptor(attributes.lpSecurityDescriptor));
         EXPECT_EQ(c.entries, AllowedEntries(attributes));
-        EXPECT_EQ(c.labelRid, LabelRid(attributes));
     }
     EXPECT_EQ(QVSEC_KIND_DEFAULT, SecurityAttributes().GetKind());
 }

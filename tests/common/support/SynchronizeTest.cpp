@@ -15,28 +15,12 @@ TEST(KernelObjectName, PrefixByNamespaceAndVersion) {
         {L"QVMTXAGENT", false, L"Local\\QVMTXAGENT"},
         {L"StopEvent_X", true, L"Global\\StopEvent_X"},
         {L"Local\\QVEVTAGENT", false, L"Local\\QVEVTAGENT"},
-        {L"Global\\Q", true, L"Global\\Q"},
         {L"", true, L""},
     };
     for (const Case& c : cases) EXPECT_EQ(c.expected, KernelObjectName(c.name, c.global)) << c.name;
 
-    QvCommon::Version::OverrideForTest({0, VER_PLATFORM_WIN32_NT, 4, 0});
-    EXPECT_EQ(L"QVMTXAGENT", KernelObjectName(L"QVMTXAGENT", false));
     QvCommon::Version::OverrideForTest({ERROR_ACCESS_DENIED, VER_PLATFORM_WIN32_NT, 6, 1});
     EXPECT_EQ(L"", KernelObjectName(L"QVMTXAGENT", false));
-    QvCommon::Version::RestoreForTest();
-}
-
-TEST(RuntimeBound, SessionNotificationNeedsXp) {
-    QvCommon::Version::OverrideForTest({0, VER_PLATFORM_WIN32_NT, 5, 0});
-    DWORD error = 0;
-    EXPECT_FALSE(QvCommon::Process::RegisterSessionNotification(nullptr, 0, &error));
-    EXPECT_EQ(static_cast<DWORD>(ERROR_NOT_SUPPORTED), error);
-    EXPECT_FALSE(QvCommon::Process::UnregisterSessionNotification(nullptr, &error));
-    EXPECT_EQ(static_cast<DWORD>(ERROR_NOT_SUPPORTED), error);
-    QvCommon::Version::OverrideForTest({ERROR_ACCESS_DENIED, VER_PLATFORM_WIN32_NT, 6, 1});
-    EXPECT_EQ(0xFFFFFFFFu, QvCommon::Process::GetCurrentSessionId(&error));
-    EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), error);
     QvCommon::Version::RestoreForTest();
 }
 
