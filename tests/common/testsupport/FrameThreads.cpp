@@ -95,18 +95,15 @@ HRESULT FrameComponent::CanUnloadNow() const {
 }
 
 namespace {
-std::wstring Inspect(FrameManager* manager, DWORD frameId, bool journal) {
+std::wstring Inspect(FrameManager* manager, DWORD frameId) {
     QvCommon::UniqueCom<IFrameInspector> inspector;
     if (FAILED(manager->QueryInterface(IID_IFrameInspector, reinterpret_cast<void**>(inspector.put())))) return L"?";
     QvCommon::UniqueBstr text;
-    HRESULT result = journal ? inspector.get()->GetJournal(frameId, text.put())
-                             : inspector.get()->GetPageText(frameId, text.put());
-    if (FAILED(result)) return L"?";
+    if (FAILED(inspector.get()->GetJournal(frameId, text.put()))) return L"?";
     return std::wstring(text.get(), ::SysStringLen(text.get()));
 }
 } // namespace
 
-std::wstring FrameComponent::Journal(FrameManager* manager, DWORD frameId) { return Inspect(manager, frameId, true); }
-std::wstring FrameComponent::PageText(FrameManager* manager, DWORD frameId) { return Inspect(manager, frameId, false); }
+std::wstring FrameComponent::Journal(FrameManager* manager, DWORD frameId) { return Inspect(manager, frameId); }
 
 } // namespace KelTest

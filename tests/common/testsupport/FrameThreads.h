@@ -73,9 +73,8 @@ public:
     HRESULT CreateManager(QvCommon::UniqueCom<FrameManager>& manager) const;
     HRESULT CanUnloadNow() const;
 
-    // What the frame did and shows, read through the manager's inspector.
+    // What the frame did, read through the manager's inspector.
     static std::wstring Journal(FrameManager* manager, DWORD frameId);
-    static std::wstring PageText(FrameManager* manager, DWORD frameId);
 
 private:
     using GetClassObjectProc = HRESULT(WINAPI*)(REFCLSID, REFIID, void**);

@@ -20,13 +20,6 @@ RegistryValue RegistryValue::String(const std::wstring& name, const std::wstring
     return {name, type, Bytes(text.c_str(), (text.size() + 1) * sizeof(wchar_t))};
 }
 
-RegistryValue RegistryValue::MultiString(const std::wstring& name, const std::vector<std::wstring>& texts) {
-    std::wstring joined;
-    for (const std::wstring& text : texts) joined += text + L'\0';
-    joined += L'\0';
-    return {name, REG_MULTI_SZ, Bytes(joined.data(), joined.size() * sizeof(wchar_t))};
-}
-
 RegistryScope::RegistryScope(const std::wstring& path, REGSAM view, HKEY root)
     : m_path(path), m_view(view), m_root(root) {}
 

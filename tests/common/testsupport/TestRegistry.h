@@ -20,7 +20,6 @@ struct RegistryValue {
 
     static RegistryValue Dword(const std::wstring& name, DWORD value);
     static RegistryValue String(const std::wstring& name, const std::wstring& text, DWORD type = REG_SZ);
-    static RegistryValue MultiString(const std::wstring& name, const std::vector<std::wstring>& texts);
 };
 
 class RegistryScope {

@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include "LibProviderManager.h"
-#include "PinProvider.h"
 #include "ProductKeys.h"
 #include "ProviderMessages.h"
 #include "QvLog.h"
@@ -56,21 +55,6 @@ struct LoadedLibrary {
 };
 
 } // namespace
-
-TEST(PinProvider, BacksUpIntoTheTempFolderOnlyWhenThereIsOne) {
-    KelTest::RegistryScope settings(PIN_PROVIDER_KEY);
-    ASSERT_TRUE(settings.Remove(L"GoldenKeyBackupFolder"));
-    // Wine's GetTempPathW answers 0 for a TMP longer than MAX_PATH; Windows
-    // gives the long folder, which the backup must then use.
-    const std::wstring longTemp = L"C:\\" + std::wstring(300, L't') + L"\\";
-    KelTest::EnvironmentScope temp(L"TMP", longTemp);
-    LoadedLibrary library;
-    JsonValue body;
-    const uint32_t result =
-        library.controller->SendMessageToProvider(KEL_PROVIDER_PIN, KEL_PIN_MSG_BACKUP_GOLDEN_KEY, body);
-    if (result == 0) EXPECT_EQ(KelJson::ToUtf8(longTemp + PIN_BACKUP_FILE_NAME), body["BackupFile"]);
-    else EXPECT_EQ(PROVIDER_RESULT_FAILED, result);
-}
 
 TEST(ProviderLibrary, RoutesByClassAndFamily) {
     LoadedLibrary library;

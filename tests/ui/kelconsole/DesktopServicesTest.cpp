@@ -52,22 +52,6 @@ TEST(DesktopServices, ClipboardHoldsTheTextForOtherProcesses) {
     }
 }
 
-TEST(DesktopServices, OneSpecialFolderPerRequest) {
-    Workspace workspace;
-    const std::string desktop = KelJson::ToUtf8(GetUserDesktopPath()), documents = KelJson::ToUtf8(GetUserDocumentsPath());
-    ASSERT_FALSE(desktop.empty() || documents.empty());
-    const struct { const char* what; JsonValue body, reply; } cases[] = {
-        {"documents", {{"MyDocument", "x"}}, {{"MyDocument", documents}}},
-        {"both: the desktop only", {{"Desktop", ""}, {"MyDocument", ""}}, {{"Desktop", desktop}, {"MyDocument", ""}}},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        JsonValue body = c.body;
-        EXPECT_EQ(0u, workspace.Send(KEL_PROVIDER_WORKSPACE_MSG_GET_SPECIAL_PATH, body));
-        EXPECT_EQ(c.reply, body);
-    }
-}
-
 // The dialog is driven from another thread as a user would: a file typed in
 // and accepted, or the dialog cancelled. The first filter is the localised
 // "all files" label.

@@ -13,7 +13,6 @@ TEST_F(WorkspaceFrames, ConsoleIsCreatedOnceAndOpensTheAskedTab) {
         {"tab 2", {{"TabIndex", 2}}, tab2},
         {"no tab: the first", JsonValue::object(), L"app.window.setTabIndexToBeSwitched(0); app.window.switchToTab(0)"},
         {"tab -1 with a script of its own", {{"TabIndex", -1}, {"ExtraScript", "app.window.lock()"}}, L"app.window.lock()"},
-        {"tab -1 alone", {{"TabIndex", -1}}, L""},
     };
     ASSERT_EQ(0u, Send(KEL_PROVIDER_WORKSPACE_MSG_SHOW_CONSOLE_UI, cases[0].body));
     const DWORD console = Manager().GetConsoleUiThreadId();

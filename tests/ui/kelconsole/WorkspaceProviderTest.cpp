@@ -33,12 +33,10 @@ TEST(WorkspaceProvider, AnswersWhatItServesItselfAndRefusesTheRest) {
     const struct {
         const char* what; uint32_t id; JsonValue body; uint32_t code; JsonValue reply; const char* logged;
     } cases[] = {
-        {"below the table", 0x18000000, UNTOUCHED, PROVIDER_RESULT_NOT_SUPPORTED, UNTOUCHED, nullptr},
         {"gap 0x1C", 0x1800001C, UNTOUCHED, PROVIDER_RESULT_NOT_SUPPORTED, UNTOUCHED, nullptr},
         {"above the table", 0x18000023, UNTOUCHED, PROVIDER_RESULT_NOT_SUPPORTED, UNTOUCHED, nullptr},
         {"a body that is no object", KEL_PROVIDER_WORKSPACE_MSG_SHOW_CONSOLE_UI, 5, PROVIDER_RESULT_INVALID_PARAMETER, 5,
          "CWorkspaceProvider::MessageProc: Invalid parameter..."},
-        {"hide without a console", KEL_PROVIDER_WORKSPACE_MSG_HIDE_CONSOLE_UI, UNTOUCHED, 0, UNTOUCHED, nullptr},
         {"activated count, asked with null", KEL_PROVIDER_WORKSPACE_MSG_GET_ACTIVATED_UI_COUNT, nullptr, 0,
          {{"ActivatedUiCnt", 0u}}, "m_bBhoShown=0, m_bBallonShown=0, bConsoleVisible=0"},
         {"pop-up without a page", KEL_PROVIDER_WORKSPACE_MSG_SHOW_POPUP_WINDOW, {{"BalloonPageName", 3}},
