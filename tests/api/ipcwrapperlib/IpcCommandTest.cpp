@@ -44,8 +44,7 @@ TEST(IpcCommand, SerializedRecordCarriesHeaderAndPayload) {
     uint32_t tooSmall = 60;
     EXPECT_FALSE(query.Serialize(bytes.data(), tooSmall));
     EXPECT_EQ(76u, tooSmall);
-    CIpcCommand empty;
-    EXPECT_EQ(56u, Serialized(empty).size());
+    EXPECT_EQ(56u, Serialized(CIpcCommand()).size());   // an empty record is its header
 
     const uint32_t seq = query.GetSequence();
     const IPCST_IPCINFO info = query.GetIpcInfo();
@@ -92,9 +91,7 @@ TEST(IpcCommand, SequenceNumbersAreUniqueAcrossThreadsAndTheFirstOfAProcessIsOne
     std::vector<std::vector<uint32_t>> seen(4);
     std::vector<std::thread> threads;
     for (auto& list : seen)
-        threads.emplace_back([&list] {
-            for (int i = 0; i < 500; ++i) list.push_back(CIpcCommand().GetSequence());
-        });
+        threads.emplace_back([&list] { for (int i = 0; i < 500; ++i) list.push_back(CIpcCommand().GetSequence()); });
     for (auto& t : threads) t.join();
     std::set<uint32_t> all;
     for (auto& list : seen) all.insert(list.begin(), list.end());

@@ -26,7 +26,6 @@ TEST(IpcPeerSlow, UnansweredQueryFailsAfterThirtySeconds) {
     EXPECT_EQ(IPC_RESULT_QUERY_TIMED_OUT, sender.Send(Fill(query, OIPC_QUERY, 6, 0x18000022, L"null")));
     EXPECT_GE(watch.ElapsedMs(), 29500);
     EXPECT_LT(watch.ElapsedMs(), 33000);
-    EXPECT_EQ(IPC_RESULT_QUERY_TIMED_OUT, query.GetStatus());
     release.Set();
     listener.ReceiveStop();
 }

@@ -32,15 +32,12 @@ struct Broker : ::testing::Test {
 } // namespace
 
 TEST_F(Broker, EachListenerOfTheClassIsCalledOnceWithAnEqualCopy) {
-    KelTest::CapturedLog log;
     ASSERT_TRUE(Listen(a) == 0 && Listen(b) == 0 && Listen(c, 0x108) == 0);
     JsonValue body = BODY;
     ASSERT_EQ(0u, broker.BroadcastMessageToListeners(0x01060002, body));
     body.clear();   // the broker holds copies
     ASSERT_TRUE(a.WaitForCalls(1) && b.WaitForCalls(1));
-    EXPECT_EQ(2u, log.Count("MessageBroker::BroadcastMessageToListeners: Added to command queue."));
-    EXPECT_EQ(0u, Broadcast(0x01070002));
-    EXPECT_TRUE(log.WaitFor("MessageBroker::BroadcastMessageToListeners: No listeners."));
+    EXPECT_EQ(0u, Broadcast(0x01070002));   // no listeners: nothing to do
     ::Sleep(SETTLE_MS);
     for (ListenerRecorder* recorder : {&a, &b}) {
         const std::vector<KelTest::HeardCall> calls = recorder->Calls();
@@ -75,7 +72,6 @@ TEST_F(Broker, ThePairIsHeldOnceAndRemovingItReleasesItOnASpeakerThread) {
     EXPECT_NE(::GetCurrentThreadId(), a.ReleaseThread());
     // Removing what is not registered changes nothing.
     EXPECT_EQ(0u, Remove(a));
-    EXPECT_EQ(0u, Remove(a, 0x999));
     EXPECT_EQ(0u, Broadcast(0x01060004));
     ::Sleep(SETTLE_MS);
     broker.Stop();   // no second release: the pair is gone
@@ -85,7 +81,6 @@ TEST_F(Broker, ThePairIsHeldOnceAndRemovingItReleasesItOnASpeakerThread) {
 
 // Calls on a broker that is not started answer 0x10000005 and change nothing.
 TEST_F(Broker, StopReleasesEveryPairOnceOnTheStoppingThreadAndLaterCallsFail) {
-    KelTest::CapturedLog log;
     ASSERT_TRUE(Listen(a) == 0 && Listen(b) == 0 && Listen(c, 0x107) == 0);
     broker.Stop();
     for (ListenerRecorder* recorder : {&a, &b, &c}) {
@@ -93,20 +88,11 @@ TEST_F(Broker, StopReleasesEveryPairOnceOnTheStoppingThreadAndLaterCallsFail) {
         EXPECT_EQ(1, recorder->Releases());
         EXPECT_EQ(::GetCurrentThreadId(), recorder->ReleaseThread());
     }
-    EXPECT_TRUE(log.Contains("MessageBroker::Stop: About to release all listeners"));
-    EXPECT_TRUE(log.Contains("MessageBroker::Stop: Finished."));
     EXPECT_EQ(PROVIDER_RESULT_NOT_INITIALIZED, Listen(a));
     EXPECT_EQ(PROVIDER_RESULT_NOT_INITIALIZED, Remove(a));
     EXPECT_EQ(PROVIDER_RESULT_NOT_INITIALIZED, Broadcast(0x01060002));
     broker.Stop();   // nothing to stop, nothing to release
     EXPECT_EQ(1, a.Releases());
-    // A restart begins with an empty registry.
-    ASSERT_TRUE(broker.Start() && broker.Start());   // the second: started already
-    ASSERT_TRUE(Listen(d) == 0 && Broadcast(0x01060005) == 0);
-    ASSERT_TRUE(d.WaitForCalls(1));
-    EXPECT_EQ(0x01060005u, d.Calls()[0].messageId);
-    ::Sleep(SETTLE_MS);
-    EXPECT_TRUE(a.Calls().empty() && b.Calls().empty());
 }
 
 TEST(MessageBroker, StopThatTimesOutKeepsTheSpeakersAndStillReleasesListeners) {
@@ -140,12 +126,8 @@ struct SelfRemover {
 };
 void RemoveSelf(void* context, uint32_t messageId, JsonValue&) {
     auto* self = static_cast<SelfRemover*>(context);
-    if (messageId == 0) {
-        ++self->releases;
-        return;
-    }
-    ++self->calls;
-    self->broker->RemoveMessageListener(0x106, &RemoveSelf, self);
+    ++(messageId == 0 ? self->releases : self->calls);   // message 0 is the release
+    if (messageId != 0) self->broker->RemoveMessageListener(0x106, &RemoveSelf, self);
 }
 void Throw(void*, uint32_t messageId, JsonValue&) {
     if (messageId != 0) throw std::runtime_error("listener failed");

@@ -18,35 +18,31 @@ std::vector<BYTE> Pattern(size_t size) {
 }
 
 // A server that listens from construction on and gathers the given number
-// of messages on a thread of its own.
-class Listener {
-public:
-    explicit Listener(size_t messages) : m_name(KelTest::UniqueName(L"kelpipe")) {
-        m_ready = m_stop.Create() && m_server.Initial(m_name.c_str(), m_stop.Handle());
-        m_done = std::async(std::launch::async, [this, messages] {
+// of messages on a thread of its own. stopped is set when the stop object
+// ended a fetch; read it after Messages.
+struct Listener {
+    explicit Listener(size_t messages) {
+        ready = stopEvent.Create() && server.Initial(name.c_str(), stopEvent.Handle());
+        done = std::async(std::launch::async, [this, messages] {
             std::vector<std::string> received;
-            for (std::string message; m_ready && received.size() < messages; received.push_back(message))
-                if (!m_server.FetchCmd(message)) { m_stopped = true; break; }
+            for (std::string message; ready && received.size() < messages; received.push_back(message))
+                if (!server.FetchCmd(message)) { stopped = true; break; }
             return received;
         });
     }
     ~Listener() { Stop(); }   // a test that failed early does not wait for writers
-    bool Ready() const { return m_ready; }
     // What arrived; a server still waiting after ten seconds is stopped.
     std::vector<std::string> Messages() {
-        if (m_done.wait_for(std::chrono::seconds(10)) != std::future_status::ready) Stop();
-        return m_done.get();
+        if (done.wait_for(std::chrono::seconds(10)) != std::future_status::ready) Stop();
+        return done.get();
     }
-    void Stop() { m_stop.Set(); }
-    const std::wstring& Name() const { return m_name; }
-    bool Stopped() const { return m_stopped; }
-private:
-    std::wstring m_name;
-    QvCommon::Synchronize::Event m_stop;
-    CPipeServer m_server;
-    bool m_ready = false;
-    bool m_stopped = false;
-    std::future<std::vector<std::string>> m_done;   // last: the thread ends before the rest goes
+    void Stop() { stopEvent.Set(); }
+    const std::wstring name = KelTest::UniqueName(L"kelpipe");
+    bool ready = false;
+    bool stopped = false;
+    QvCommon::Synchronize::Event stopEvent;
+    CPipeServer server;
+    std::future<std::vector<std::string>> done;   // last: the thread ends before the rest goes
 };
 
 } // namespace
@@ -60,9 +56,9 @@ TEST(Pipe, MessagesArriveWholeOneConnectionEach) {
         {"2,500 bytes", 2500}, {"600,000 bytes: one full gathering buffer and the rest", 600000},
     };
     Listener listener(std::size(cases));
-    ASSERT_TRUE(listener.Ready());
+    ASSERT_TRUE(listener.ready);
     // The same instance takes every writer in turn, with no new Initialize.
-    for (const Case& c : cases) EXPECT_TRUE(WriteOnce(listener.Name(), Pattern(c.size))) << c.what;
+    for (const Case& c : cases) EXPECT_TRUE(WriteOnce(listener.name, Pattern(c.size))) << c.what;
     std::vector<std::string> received = listener.Messages();
     ASSERT_EQ(std::size(cases), received.size());
     for (size_t i = 0; i < received.size(); ++i) {
@@ -79,15 +75,15 @@ TEST(Pipe, StopObjectEndsAWaitingFetch) {
     for (bool silentWriter : {false, true}) {
         SCOPED_TRACE(silentWriter ? "fetch from a silent writer" : "fetch waiting for a writer");
         Listener listener(1);
-        ASSERT_TRUE(listener.Ready());
+        ASSERT_TRUE(listener.ready);
         CPipeClient silent;
         BYTE first = 1;
         DWORD size = 1;
-        if (silentWriter) { ASSERT_TRUE(silent.Initial(listener.Name().c_str()) && silent.Send(&first, &size)); }
+        if (silentWriter) { ASSERT_TRUE(silent.Initial(listener.name.c_str()) && silent.Send(&first, &size)); }
         ::Sleep(200);
         listener.Stop();
         EXPECT_TRUE(listener.Messages().empty());
-        EXPECT_TRUE(listener.Stopped());
+        EXPECT_TRUE(listener.stopped);
     }
 }
 
@@ -100,8 +96,8 @@ TEST(Pipe, StopObjectEndsAWaitingFetch) {
 // token, and CreateProcessAsUser starts the child at high integrity all the same.
 TEST(Pipe, ListeningPipeHasANullAccessListAndALowIntegrityLabel) {
     Listener listener(1);
-    ASSERT_TRUE(listener.Ready());
-    QvCommon::UniqueHandle pipe(::CreateFileW((L"\\\\.\\pipe\\" + listener.Name()).c_str(),
+    ASSERT_TRUE(listener.ready);
+    QvCommon::UniqueHandle pipe(::CreateFileW((L"\\\\.\\pipe\\" + listener.name).c_str(),
                                               READ_CONTROL | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
     ASSERT_TRUE(pipe.valid()) << ::GetLastError();
     PSECURITY_DESCRIPTOR descriptor = nullptr;

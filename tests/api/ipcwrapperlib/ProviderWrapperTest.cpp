@@ -4,65 +4,7 @@
 #include "IpcDefs.h"
 #include "ProviderMessages.h"
 #include "ProviderWrappers.h"
-#include "ServiceProcess.h"
 #include "TestSupport.h"
-
-#include <atomic>
-
-namespace {
-
-// The workspace's class, played by the test: records the thread of its call.
-struct TestWorkspace : KelTest::ProviderStub {
-    TestWorkspace() : ProviderStub(KEL_PROVIDER_WORKSPACE) {}
-    uint32_t MessageProc(uint32_t, JsonValue&) override { thread = ::GetCurrentThreadId(); return 0; }
-    std::atomic<DWORD> thread{0};
-};
-
-bool JournalHas(const ServiceProcess& service, const char* mode, uint32_t classId) {
-    for (const JsonValue& entry : service.Journal())
-        if (entry["mode"] == mode && entry["class"] == classId) return true;
-    return false;
-}
-
-} // namespace
-
-TEST(ProviderWrappers, AgentSideRoutesEachFamilyToItsPlace) {
-    ServiceProcess service({{"SetupCommand", "setup.exe /repair"}}, IPC_SYSTEM_PIPE);
-    ASSERT_TRUE(service.Ready()) << service.Output();
-
-    KelTest::ListenerRecorder heard;   // outlives the wrapper, whose clients release it last
-    CIpcServerProviderWrapper wrapper;
-    ASSERT_TRUE(wrapper.Initialize() && wrapper.PostInitialize() && wrapper.Start());
-    EXPECT_TRUE(CIpcServerProviderWrapper::IsSessionAgentRunning());
-
-    // The session's own families stay in this process, on the caller's thread
-    // (what the providers answer is the library's and kelctl's tests).
-    TestWorkspace workspace;
-    ASSERT_EQ(0u, wrapper.RegisterProvider(&workspace));
-    JsonValue body;
-    ASSERT_EQ(0u, wrapper.SendMessageToProvider(KEL_PROVIDER_WORKSPACE, KEL_PROVIDER_WORKSPACE_MSG_SHOW_CONSOLE_UI, body));
-    EXPECT_EQ(::GetCurrentThreadId(), workspace.thread.load());
-
-    // The misc provider's messages go over the system pipe, to the service.
-    ASSERT_EQ(0u, wrapper.SendMessageToProvider(KEL_PROVIDER_MISC, KEL_MISC_MSG_SETUP_COMMAND, body));
-    EXPECT_EQ("setup.exe /repair", body["SetupCommand"]);
-
-    // A listener of class 0x0002 joins the service, and hears its broadcast once.
-    ASSERT_EQ(0u, wrapper.AddMessageListener(KEL_LISTENER_CLASS_AGENT_CONTROL, heard.Proc(), &heard));
-    ASSERT_TRUE(KelTest::WaitUntil([&] { return JournalHas(service, "listen", KEL_LISTENER_CLASS_AGENT_CONTROL); }));
-    EXPECT_EQ(0u, service.Broadcast(KEL_BROADCAST_AGENT_EXIT, JsonValue()));
-    ASSERT_TRUE(heard.WaitForCalls(1));
-    ::Sleep(200);
-    EXPECT_EQ(1u, heard.Calls().size());
-
-    EXPECT_EQ(0u, wrapper.UnregisterProvider(KEL_PROVIDER_WORKSPACE));
-    wrapper.Stop();
-    wrapper.Uninitialize();
-    EXPECT_FALSE(CIpcServerProviderWrapper::IsSessionAgentRunning());
-    EXPECT_EQ(nullptr, ::GetModuleHandleW(PROVIDER_LIBRARY_NAME));
-    EXPECT_EQ(PROVIDER_RESULT_NOT_INITIALIZED, wrapper.SendMessageToProvider(KEL_PROVIDER_PIN, KEL_PIN_MSG_GET_STATE, body));
-    EXPECT_EQ(0u, service.Stop());
-}
 
 TEST(ProviderWrappers, SessionAgentRunsWhileEveryInstanceIsBusy) {
     EXPECT_FALSE(CIpcServerProviderWrapper::IsSessionAgentRunning());

