@@ -133,15 +133,3 @@ TEST(ProviderLibrary, StaysLoadedWhileAPostedCallRuns) {
     ::Sleep(300);   // the worker goes back through the library's code and ends
 }
 
-TEST(ProviderLibrary, BroadcastsReachListenersAndUninitialiseReleasesThem) {
-    KelTest::ListenerRecorder heard;
-    {
-        LoadedLibrary library;
-        ASSERT_EQ(0u, library.controller->AddMessageListener(0x1102, heard.Proc(), heard.Context()));
-        ASSERT_EQ(0u, library.controller->BroadcastMessageToListeners(KEL_BROADCAST_DESKTOP_LOCKED, JsonValue()));
-        ASSERT_TRUE(heard.WaitForCalls(1));
-    }
-    EXPECT_EQ(1u, heard.Count(KEL_BROADCAST_DESKTOP_LOCKED));
-    EXPECT_EQ(1, heard.Releases());   // released once, when the library went
-}
-

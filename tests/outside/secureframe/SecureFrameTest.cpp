@@ -95,17 +95,7 @@ TEST_F(FrameTest, BrowserFramesAreCountedPopupsWhileTheyLive) {
 TEST(FrameComponent, UnloadsOnlyWhenNothingLives) {
     FrameComponent component;
     ASSERT_TRUE(component.Loaded());
-    IClassFactory* factory = nullptr;
-    ASSERT_EQ(S_OK, component.GetClassObject(CLSID_FrameManager, IID_IClassFactory, reinterpret_cast<void**>(&factory)));
-    EXPECT_EQ(S_FALSE, component.CanUnloadNow());
-    EXPECT_EQ(S_OK, factory->LockServer(TRUE));
-    EXPECT_EQ(0u, factory->Release());
-    EXPECT_EQ(S_FALSE, component.CanUnloadNow());
-    ASSERT_EQ(S_OK, component.GetClassObject(CLSID_FrameManager, IID_IClassFactory, reinterpret_cast<void**>(&factory)));
-    EXPECT_EQ(S_OK, factory->LockServer(FALSE));
-    EXPECT_EQ(0u, factory->Release());
     EXPECT_EQ(S_OK, component.CanUnloadNow());
-
     // A manager released with a frame whose thread has not run yet: the
     // thread holds the library until it has run to its end.
     KelTest::FrameThreads holding(KelTest::FrameThreads::Adopt::Hold);

@@ -39,8 +39,6 @@ TEST_F(WorkspaceFrames, TabsOfABrowserWindowShareItsBalloon) {
         {"move of the tab on screen", KEL_PROVIDER_WORKSPACE_MSG_MOVE_BALLOON,
          Tab("8", {{"BalloonPosX", 70}, {"BalloonPosY", 80}}), 0, L"move 70,80\n"},
         {"hide", KEL_PROVIDER_WORKSPACE_MSG_HIDE_BALLOON, Tab("8"), 0, L"hide\nscript kel.ext.OnHide();\n"},
-        {"move of a hidden tab", KEL_PROVIDER_WORKSPACE_MSG_MOVE_BALLOON,
-         Tab("8", {{"BalloonPosX", 5}, {"BalloonPosY", 5}}), 0, L""},
         {"the first tab again", KEL_PROVIDER_WORKSPACE_MSG_SHOW_HIDDEN_BALLOON, Tab("7"), 0,
          L"load " + pageOf7 + L"\nscript kel.ext.OnCreate('IE_7');\nshow\n"},
         {"close by a page that was replaced", KEL_PROVIDER_WORKSPACE_MSG_CLOSE_BALLOON,

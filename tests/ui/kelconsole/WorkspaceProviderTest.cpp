@@ -81,8 +81,6 @@ TEST(WorkspaceManager, FrameFailuresBecomeResultCodes) {
         {"console of id 0", KEL_PROVIDER_WORKSPACE_MSG_SHOW_CONSOLE_UI, JsonValue::object(), CREATED_NONE, S_OK, 0, nullptr},
         {"pop-up not created", KEL_PROVIDER_WORKSPACE_MSG_SHOW_POPUP_WINDOW, {{"BalloonPageName", "About.html"}}, E_FAIL,
          S_OK, PROVIDER_RESULT_FAILED, "CWorkspaceManager::ShowPopupWindow: CreateUIFrame() failed: 0x80004005"},
-        {"pop-up of id 0", KEL_PROVIDER_WORKSPACE_MSG_SHOW_POPUP_WINDOW, {{"BalloonPageName", "About.html"}},
-         CREATED_NONE, S_OK, 0, nullptr},
         {"add-on console not created", KEL_PROVIDER_WORKSPACE_MSG_SHOW_BHO_CONSOLE, JsonValue::object(), E_FAIL, S_OK,
          PROVIDER_RESULT_FAILED, "CWorkspaceManager::ShowBHOConsole: CreateUIFrame() failed: 0x80004005"},
     };
