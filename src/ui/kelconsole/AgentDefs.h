@@ -47,3 +47,6 @@ constexpr int KEL_EXIT_FAILED = -1;
 
 // Access rights for adopting an announced UI thread.
 constexpr DWORD KEL_UI_THREAD_ACCESS = SYNCHRONIZE | THREAD_SUSPEND_RESUME;
+
+// Session notifications for this session only.
+constexpr DWORD NOTIFY_FOR_THIS_SESSION_FLAG = 0;

@@ -15,53 +15,11 @@
 #include "SetupLauncher.h"
 #include "Storage.h"
 #include "Synchronize.h"
-#include "Version.h"
 #include "WorkspaceProvider.h"
 
 namespace {
 
 using QvCommon::Synchronize::AutoLock;
-
-// This session's notifications only.
-constexpr DWORD NOTIFY_FOR_THIS_SESSION_FLAG = 0;
-
-// Session notifications come from wtsapi32.dll, which older systems lack.
-class SessionNotifications {
-public:
-    void Register(HWND window) {
-        using RegisterProc = BOOL(WINAPI*)(HWND, DWORD);
-        m_library.reset(::LoadLibraryW(L"wtsapi32.dll"));
-        auto registerProc = m_library ? reinterpret_cast<RegisterProc>(reinterpret_cast<void*>(
-                                            ::GetProcAddress(m_library.get(), "WTSRegisterSessionNotification")))
-                                      : nullptr;
-        BOOL registered = FALSE;
-        if (!QvCommon::Version::Check(QVVER_XP_OR_LATER) || !registerProc)
-            ::SetLastError(ERROR_NOT_SUPPORTED);
-        else
-            registered = registerProc(window, NOTIFY_FOR_THIS_SESSION_FLAG);
-        if (!registered) {
-            QVLOG(QVLOG_ERROR, L"Failed to register session notifications: %d", static_cast<int>(::GetLastError()));
-            return;
-        }
-        m_window = window;
-        QVLOG(QVLOG_TRACE, L"Registered to session notifications.");
-    }
-    void Unregister() {
-        using UnregisterProc = BOOL(WINAPI*)(HWND);
-        if (!m_window) return;
-        auto unregisterProc = reinterpret_cast<UnregisterProc>(
-            reinterpret_cast<void*>(::GetProcAddress(m_library.get(), "WTSUnRegisterSessionNotification")));
-        if (unregisterProc) unregisterProc(m_window);
-        m_window = nullptr;
-    }
-    ~SessionNotifications() { Unregister(); }
-
-private:
-    QvCommon::UniqueModule m_library;
-    HWND m_window = nullptr;
-};
-
-SessionNotifications s_sessionNotifications;
 
 bool IsOption(const wchar_t* argument, const wchar_t* option) { return ::_wcsicmp(argument, option) == 0; }
 
@@ -190,14 +148,14 @@ int CKelConsoleThreadManager::RunAgent() {
         StopSequence();
         return KEL_EXIT_FAILED;
     }
-    s_sessionNotifications.Register(m_messageWindow->Handle());
+    m_sessionNotifications.Register(m_messageWindow->Handle());
     KeyboardDriverDecisions();
     m_selfProtection.reset(new CSelfProtection);
     m_selfProtection->Start();
 
     MainLoop();
 
-    s_sessionNotifications.Unregister();
+    m_sessionNotifications.Unregister();
     m_messageWindow->Destroy();
     try {
         m_frameManager->CloseAll();

@@ -12,6 +12,7 @@
 #include "JsonBody.h"
 #include "AgentDefs.h"
 #include "QvHandle.h"
+#include "SessionNotifications.h"
 
 class CIpcServerProviderWrapper;
 class CMessageWnd;
@@ -77,6 +78,7 @@ private:
     std::unique_ptr<CIpcServerProviderWrapper> m_server;
     std::unique_ptr<CWorkspaceProvider> m_workspace;
     std::unique_ptr<CMessageWnd> m_messageWindow;
+    SessionNotifications m_sessionNotifications;
     std::unique_ptr<CSelfProtection> m_selfProtection;
     bool m_screenSaverWasRunning = false;
 };
