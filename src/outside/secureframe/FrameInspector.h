@@ -16,7 +16,4 @@ struct IFrameInspector : public IUnknown {
     // "hide", "deactivate", "move X,Y", "size W,H", "close". Closed frames keep
     // their journal; an unknown id gives HRESULT_FROM_WIN32(ERROR_NOT_FOUND).
     virtual HRESULT STDMETHODCALLTYPE GetJournal(DWORD frameId, BSTR* text) = 0;
-    // What the frame's window paints: the page's title line, then its visible
-    // text, or the page's name and "page not found".
-    virtual HRESULT STDMETHODCALLTYPE GetPageText(DWORD frameId, BSTR* text) = 0;
 };

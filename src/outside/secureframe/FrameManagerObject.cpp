@@ -267,15 +267,3 @@ HRESULT CFrameManager::GetJournal(DWORD frameId, BSTR* text) {
         return E_OUTOFMEMORY;
     }
 }
-
-HRESULT CFrameManager::GetPageText(DWORD frameId, BSTR* text) {
-    if (!text) return E_POINTER;
-    *text = nullptr;
-    std::shared_ptr<CFrame> frame = Find(frameId);
-    if (!frame) return FRAME_E_NOT_FOUND;
-    try {
-        return ToBstr(frame->PaintedText(), text);
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    }
-}

@@ -52,7 +52,6 @@ public:
     HRESULT STDMETHODCALLTYPE Uninitialize() override;
 
     HRESULT STDMETHODCALLTYPE GetJournal(DWORD frameId, BSTR* text) override;
-    HRESULT STDMETHODCALLTYPE GetPageText(DWORD frameId, BSTR* text) override;
 
 private:
     std::shared_ptr<CFrame> Find(DWORD frameId) const;   // living or closed

@@ -87,7 +87,8 @@ TEST(CrashDump, ACrashLeavesADumpOfTheConfiguredKind) {
                     log.SetString(QV_VALUE_LOG_FOLDER, folder.Path().substr(0, folder.Path().size() - 1),
                                   QV_DEBUGLOG_INTERACTIVE));
         KelTest::ChildProcess probe(L"crash_probe.exe", L"crash");
-        EXPECT_EQ(static_cast<DWORD>(EXCEPTION_ACCESS_VIOLATION), probe.Wait(dumpType ? KelTest::FULL_DUMP_MS : KelTest::CHILD_START_MS));
+        EXPECT_EQ(static_cast<DWORD>(EXCEPTION_ACCESS_VIOLATION),
+                  probe.Wait(dumpType ? KelTest::FULL_DUMP_MS : KelTest::CHILD_START_MS));
         const std::vector<std::wstring> files = KelTest::FileNames(folder.Path());
         ASSERT_EQ(1u, files.size());
         EXPECT_EQ(L"_crash_probe.dmp", files[0].substr(15));

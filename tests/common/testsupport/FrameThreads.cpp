@@ -94,16 +94,12 @@ HRESULT FrameComponent::CanUnloadNow() const {
     return m_canUnloadNow ? m_canUnloadNow() : HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND);
 }
 
-namespace {
-std::wstring Inspect(FrameManager* manager, DWORD frameId) {
+std::wstring FrameComponent::Journal(FrameManager* manager, DWORD frameId) {
     QvCommon::UniqueCom<IFrameInspector> inspector;
     if (FAILED(manager->QueryInterface(IID_IFrameInspector, reinterpret_cast<void**>(inspector.put())))) return L"?";
     QvCommon::UniqueBstr text;
     if (FAILED(inspector.get()->GetJournal(frameId, text.put()))) return L"?";
     return std::wstring(text.get(), ::SysStringLen(text.get()));
 }
-} // namespace
-
-std::wstring FrameComponent::Journal(FrameManager* manager, DWORD frameId) { return Inspect(manager, frameId); }
 
 } // namespace KelTest
