@@ -11,14 +11,15 @@ CIpcClientProviderWrapper::~CIpcClientProviderWrapper() {
 
 bool CIpcClientProviderWrapper::Initialize() {
     if (m_clientInitialized) return true;
+    // The sizes on the wire, the same on every architecture.
     QVLOG(QVLOG_TRACE, L"CIpcClientProviderWrapper::Initialize: sizeof CIpcCommand = %d",
-          static_cast<int>(sizeof(CIpcCommand)));
+          static_cast<int>(CIpcCommand::HEADER_SIZE));
     QVLOG(QVLOG_TRACE, L"CIpcClientProviderWrapper::Initialize: sizeof uint32_t = %d",
           static_cast<int>(sizeof(uint32_t)));
     QVLOG(QVLOG_TRACE, L"CIpcClientProviderWrapper::Initialize: sizeof IPCST_IPCINFO = %d",
           static_cast<int>(sizeof(IPCST_IPCINFO)));
     QVLOG(QVLOG_TRACE, L"CIpcClientProviderWrapper::Initialize: sizeof IPCST_DATA = %d",
-          static_cast<int>(sizeof(IPCST_DATA)));
+          static_cast<int>(CIpcCommand::DATA_WIRE_SIZE));
     QVLOG(QVLOG_TRACE, L"CIpcClientProviderWrapper::Initialize: sizeof IPCST_RETINFO = %d",
           static_cast<int>(sizeof(IPCST_RETINFO)));
 

@@ -2,35 +2,48 @@
 #include "IpcDefs.h"
 #include "QvLog.h"
 
-#include <cstddef>
 #include <cstring>
 #include <new>
 
 namespace {
 // Shared by every thread that makes records; the first record carries 1.
 volatile LONG s_sequence = 0;
-} // namespace
 
-void CIpcCommand::CheckLayout() {
-    static_assert(offsetof(CIpcCommand, m_headerSize) == 0, "offset");
-    static_assert(offsetof(CIpcCommand, m_commandType) == 4, "offset");
-    static_assert(offsetof(CIpcCommand, m_status) == 8, "offset");
-    static_assert(offsetof(CIpcCommand, m_processId) == 12, "offset");
-    static_assert(offsetof(CIpcCommand, m_threadId) == 16, "offset");
-    static_assert(offsetof(CIpcCommand, m_sequence) == 20, "offset");
-    static_assert(offsetof(CIpcCommand, m_ipcInfo) == 24, "offset");
-    static_assert(offsetof(CIpcCommand, m_data) == 32, "offset");
-    static_assert(offsetof(CIpcCommand, m_data) + offsetof(IPCST_DATA, data) ==
-                      PAYLOAD_REFERENCE_OFFSET, "offset");
-    static_assert(offsetof(CIpcCommand, m_padding) == 44, "offset");
-    static_assert(offsetof(CIpcCommand, m_retInfo) == 48, "offset");
+// Where each header field lies on the wire; every field is a little-endian
+// 32-bit word, the return value two of them.
+enum WireOffset : uint32_t {
+    WIRE_HEADER_SIZE = 0,
+    WIRE_COMMAND_TYPE = 4,
+    WIRE_STATUS = 8,
+    WIRE_PROCESS_ID = 12,
+    WIRE_THREAD_ID = 16,
+    WIRE_SEQUENCE = 20,
+    WIRE_CLASS_ID = 24,
+    WIRE_MESSAGE_ID = 28,
+    WIRE_PAYLOAD_SIZE = 32,
+    WIRE_PAYLOAD_REFERENCE = 36,
+    WIRE_RESERVED = 40,
+    WIRE_PADDING = 44,
+    WIRE_RETURN_LOW = 48,
+    WIRE_RETURN_HIGH = 52,
+};
+
+void PutWord(BYTE* header, WireOffset offset, uint32_t value) {
+    for (int i = 0; i < 4; ++i) header[offset + i] = static_cast<BYTE>(value >> (8 * i));
 }
+
+uint32_t GetWord(const BYTE* header, WireOffset offset) {
+    uint32_t value = 0;
+    for (int i = 0; i < 4; ++i) value |= static_cast<uint32_t>(header[offset + i]) << (8 * i);
+    return value;
+}
+} // namespace
 
 CIpcCommand::CIpcCommand()
     : m_headerSize(HEADER_SIZE), m_commandType(0), m_status(0),
       m_processId(::GetCurrentProcessId()), m_threadId(::GetCurrentThreadId()),
       m_sequence(static_cast<uint32_t>(::InterlockedIncrement(&s_sequence))),
-      m_ipcInfo(), m_data(), m_padding(0), m_retInfo() {}
+      m_ipcInfo(), m_data(), m_retInfo() {}
 
 CIpcCommand::~CIpcCommand() { ReleasePayload(); }
 
@@ -44,7 +57,44 @@ void CIpcCommand::ClearHeader() {
     // A rejected header leaves the record all zero; the payload block it owned
     // goes first so that nothing leaks.
     ReleasePayload();
-    std::memset(static_cast<void*>(this), 0, sizeof(*this));
+    m_headerSize = m_commandType = m_status = m_processId = m_threadId = m_sequence = 0;
+    m_ipcInfo = IPCST_IPCINFO();
+    m_data = IPCST_DATA();
+    m_retInfo = IPCST_RETINFO();
+}
+
+void CIpcCommand::WriteHeader(BYTE* header) const {
+    PutWord(header, WIRE_HEADER_SIZE, m_headerSize);
+    PutWord(header, WIRE_COMMAND_TYPE, m_commandType);
+    PutWord(header, WIRE_STATUS, m_status);
+    PutWord(header, WIRE_PROCESS_ID, m_processId);
+    PutWord(header, WIRE_THREAD_ID, m_threadId);
+    PutWord(header, WIRE_SEQUENCE, m_sequence);
+    PutWord(header, WIRE_CLASS_ID, m_ipcInfo.classId);
+    PutWord(header, WIRE_MESSAGE_ID, m_ipcInfo.messageId);
+    PutWord(header, WIRE_PAYLOAD_SIZE, m_data.size);
+    PutWord(header, WIRE_PAYLOAD_REFERENCE, 0);   // our payload's address means nothing to the reader
+    PutWord(header, WIRE_RESERVED, m_data.reserved);
+    PutWord(header, WIRE_PADDING, 0);
+    // A result code is 32 bits; the high half is never sent.
+    PutWord(header, WIRE_RETURN_LOW, static_cast<uint32_t>(m_retInfo.value));
+    PutWord(header, WIRE_RETURN_HIGH, 0);
+}
+
+void CIpcCommand::ReadHeader(const BYTE* header) {
+    m_headerSize = GetWord(header, WIRE_HEADER_SIZE);
+    m_commandType = GetWord(header, WIRE_COMMAND_TYPE);
+    m_status = GetWord(header, WIRE_STATUS);
+    m_processId = GetWord(header, WIRE_PROCESS_ID);
+    m_threadId = GetWord(header, WIRE_THREAD_ID);
+    m_sequence = GetWord(header, WIRE_SEQUENCE);
+    m_ipcInfo.classId = GetWord(header, WIRE_CLASS_ID);
+    m_ipcInfo.messageId = GetWord(header, WIRE_MESSAGE_ID);
+    m_data.size = GetWord(header, WIRE_PAYLOAD_SIZE);
+    m_data.data = nullptr;   // the writer's reference, not ours
+    m_data.reserved = GetWord(header, WIRE_RESERVED);
+    m_retInfo.value = static_cast<uint64_t>(GetWord(header, WIRE_RETURN_HIGH)) << 32 |
+                      GetWord(header, WIRE_RETURN_LOW);
 }
 
 void CIpcCommand::Reset() {
@@ -94,18 +144,14 @@ bool CIpcCommand::Serialize(BYTE* buffer, uint32_t& capacity) const {
         capacity = needed;
         return false;
     }
-    std::memcpy(buffer, this, HEADER_SIZE);
-    // This process's payload address means nothing to the reader.
-    const uint32_t noReference = 0;
-    std::memcpy(buffer + PAYLOAD_REFERENCE_OFFSET, &noReference, sizeof(noReference));
+    WriteHeader(buffer);
     if (m_data.size) std::memcpy(buffer + HEADER_SIZE, m_data.data, m_data.size);
     return true;
 }
 
 bool CIpcCommand::Deserialize(const BYTE* buffer, uint32_t length) {
     ReleasePayload();
-    std::memcpy(static_cast<void*>(this), buffer, HEADER_SIZE);
-    m_data.data = nullptr;   // the writer's address, not ours
+    ReadHeader(buffer);
     if (m_headerSize != HEADER_SIZE) {
         ClearHeader();
         QVLOG(QVLOG_ERROR, L"CIpcCommand::Deserialize: Integrity check failed.");

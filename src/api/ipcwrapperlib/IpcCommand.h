@@ -1,6 +1,8 @@
 #pragma once
-// The one record that crosses the pipes: a 56-byte header held in memory
-// exactly as it is sent, followed on the wire by the payload bytes.
+// The one record that crosses the pipes: a 56-byte header followed on the wire
+// by the payload bytes. The header is written and read field by field at fixed
+// offsets, little-endian, so that a 32-bit and a 64-bit process read each
+// other's records; in memory the record is free to hold real pointers.
 #include <windows.h>
 #include <cstdint>
 #include <string>
@@ -12,7 +14,7 @@ struct IPCST_IPCINFO {
 
 struct IPCST_DATA {
     uint32_t size;       // payload bytes
-    BYTE* data;          // this process's copy of the payload; meaningless on the wire
+    BYTE* data;          // this process's copy of the payload; 0 on the wire
     uint32_t reserved;
 };
 
@@ -38,7 +40,7 @@ public:
     bool Serialize(BYTE* buffer, uint32_t& capacity) const;
     // The caller guarantees length >= 56.
     bool Deserialize(const BYTE* buffer, uint32_t length);
-    bool IsValid() const { return m_headerSize == sizeof(CIpcCommand); }
+    bool IsValid() const { return m_headerSize == HEADER_SIZE; }
     bool GetReturnPipeName(std::wstring& name) const;
 
     uint32_t GetCommandType() const { return m_commandType; }
@@ -59,14 +61,16 @@ public:
     uint32_t GetSerializedSize() const { return m_headerSize + m_data.size; }
 
     static constexpr uint32_t HEADER_SIZE = 56;
-    static constexpr uint32_t PAYLOAD_REFERENCE_OFFSET = 36;
+    // Width of IPCST_DATA on the wire (size, reference, reserved word).
+    static constexpr uint32_t DATA_WIRE_SIZE = 12;
 
 private:
-    static void CheckLayout();
     void ReleasePayload();
     void ClearHeader();
+    void WriteHeader(BYTE* header) const;
+    void ReadHeader(const BYTE* header);
 
-    // The header, in wire order.
+    // The header's fields, in wire order.
     uint32_t m_headerSize;
     uint32_t m_commandType;
     uint32_t m_status;
@@ -75,11 +79,5 @@ private:
     uint32_t m_sequence;
     IPCST_IPCINFO m_ipcInfo;
     IPCST_DATA m_data;
-    uint32_t m_padding;
     IPCST_RETINFO m_retInfo;
 };
-
-static_assert(sizeof(IPCST_IPCINFO) == 8, "IPCST_IPCINFO size");
-static_assert(sizeof(IPCST_DATA) == 12, "IPCST_DATA size");
-static_assert(sizeof(IPCST_RETINFO) == 8, "IPCST_RETINFO size");
-static_assert(sizeof(CIpcCommand) == CIpcCommand::HEADER_SIZE, "CIpcCommand size");

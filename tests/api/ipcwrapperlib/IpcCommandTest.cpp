@@ -9,54 +9,59 @@
 
 namespace {
 
-uint32_t WordAt(const std::vector<BYTE>& bytes, size_t offset) {
-    uint32_t word;
-    std::memcpy(&word, bytes.data() + offset, sizeof(word));
-    return word;
-}
-
-// A header as another process would write it, then the payload bytes.
-std::vector<BYTE> Header(uint32_t first, uint32_t pid, uint32_t tid, uint32_t seq, uint32_t payloadSize,
+// A header as another process writes it, byte by byte, little-endian: the
+// words at their wire offsets, then the payload. The same bytes on every
+// architecture, so a 32-bit and a 64-bit peer read each other.
+std::vector<BYTE> Header(const std::vector<std::pair<size_t, uint32_t>>& words,
                          const std::string& payload = std::string()) {
     // Sized once: appending to the header trips GCC 12's array-bounds check at -O3.
     std::vector<BYTE> bytes(CIpcCommand::HEADER_SIZE + payload.size(), 0);
-    const uint32_t words[][2] = {{0, first}, {4, OIPC_QUERY}, {12, pid}, {16, tid}, {20, seq}, {32, payloadSize},
-                                 {36, 0xDEADBEEF}};   // the writer's own address: must not be trusted
-    for (const auto& word : words) std::memcpy(&bytes[word[0]], &word[1], 4);
+    for (const auto& word : words)
+        for (int i = 0; i < 4; ++i) bytes[word.first + i] = static_cast<BYTE>(word.second >> (8 * i));
     std::copy(payload.begin(), payload.end(), bytes.begin() + CIpcCommand::HEADER_SIZE);
     return bytes;
 }
 
+std::vector<BYTE> Query(uint32_t first, uint32_t payloadSize, const std::string& payload) {
+    return Header({{0, first}, {4, OIPC_QUERY}, {8, 0x10020001}, {12, 0x1a2c}, {16, 0x88}, {20, 3}, {24, 6},
+                   {28, 0x18000005}, {32, payloadSize},
+                   {36, 0xDEADBEEF},   // the writer's own address: must not be trusted
+                   {48, 0x10000003}, {52, 0x00ca8560}},
+                  payload);
+}
+
 } // namespace
 
-// The wire layout, and a result made from a query: Reset keeps the identity
-// fields, so that the result finds the asker's return pipe.
+// Every byte of the header, and a result made from a query: Reset keeps the
+// identity fields, so that the result finds the asker's return pipe.
 TEST(IpcCommand, SerializedRecordCarriesHeaderAndPayload) {
     CIpcCommand query;
     Fill(query, OIPC_QUERY, 6, 0x18000005, L"{\"a\":1234}");   // 10 code units
+    query.SetStatus(0x10020005);
     std::vector<BYTE> bytes = Serialized(query);
-    ASSERT_EQ(76u, bytes.size());
-    const uint32_t expected[][2] = {{0, 56}, {4, OIPC_QUERY}, {12, ::GetCurrentProcessId()},
-                                    {16, ::GetCurrentThreadId()}, {24, 6}, {28, 0x18000005}, {32, 20},
-                                    {36, 0}};   // no address of ours on the wire
-    for (const auto& word : expected) EXPECT_EQ(word[1], WordAt(bytes, word[0])) << "offset " << word[0];
-    EXPECT_EQ(0, std::memcmp(bytes.data() + 56, L"{\"a\":1234}", 20));
+    const uint32_t pid = ::GetCurrentProcessId(), tid = ::GetCurrentThreadId(), seq = query.GetSequence();
+    std::vector<BYTE> expected = Header({{0, 56}, {4, OIPC_QUERY}, {8, 0x10020005}, {12, pid}, {16, tid},
+                                         {20, seq}, {24, 6}, {28, 0x18000005}, {32, 20}});   // no address of ours
+    expected.resize(76);
+    std::memcpy(&expected[56], L"{\"a\":1234}", 20);
+    EXPECT_EQ(expected, bytes);
     uint32_t tooSmall = 60;
     EXPECT_FALSE(query.Serialize(bytes.data(), tooSmall));
     EXPECT_EQ(76u, tooSmall);
     EXPECT_EQ(56u, Serialized(CIpcCommand()).size());   // an empty record is its header
 
-    const uint32_t seq = query.GetSequence();
     const IPCST_IPCINFO info = query.GetIpcInfo();
     query.Reset();
     query.SetIpcInfo(info);
     query.SetCommandType(OIPC_RESULT);
+    query.SetReturnInfo(IPCST_RETINFO{0x123456789ABCDEF0ull});   // a receiver's own 64-bit value
     query.SetReturnInfo(0x10000003u);
     ASSERT_TRUE(query.PutPayloadData(L"{\"ok\":1}"));
-    bytes = Serialized(query);
-    const uint32_t result[][2] = {{4, OIPC_RESULT}, {12, ::GetCurrentProcessId()}, {16, ::GetCurrentThreadId()},
-                                  {20, seq}, {24, 6}, {28, 0x18000005}, {48, 0x10000003}, {52, 0}};
-    for (const auto& word : result) EXPECT_EQ(word[1], WordAt(bytes, word[0])) << "offset " << word[0];
+    expected = Header({{0, 56}, {4, OIPC_RESULT}, {12, pid}, {16, tid}, {20, seq}, {24, 6}, {28, 0x18000005},
+                       {32, 16}, {48, 0x10000003}});   // the high half of the return value is not sent
+    expected.resize(72);
+    std::memcpy(&expected[56], L"{\"ok\":1}", 16);
+    EXPECT_EQ(expected, Serialized(query));
 }
 
 TEST(IpcCommand, DeserializeChecksIntegrityAndSizeAndNamesTheReturnPipe) {
@@ -65,9 +70,9 @@ TEST(IpcCommand, DeserializeChecksIntegrityAndSizeAndNamesTheReturnPipe) {
         std::vector<BYTE> bytes;
         bool accepted;
     } cases[] = {
-        {"well formed", Header(56, 0x1a2c, 0x88, 3, 8, "xxxxxxxx"), true},
-        {"first word 57", Header(57, 0x1a2c, 0x88, 3, 8, "xxxxxxxx"), false},
-        {"size mismatch: header says 8, 6 arrived", Header(56, 0x1a2c, 0x88, 3, 8, "xxxxxx"), false},
+        {"well formed", Query(56, 8, "xxxxxxxx"), true},
+        {"first word 57", Query(57, 8, "xxxxxxxx"), false},
+        {"size mismatch: header says 8, 6 arrived", Query(56, 8, "xxxxxx"), false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -76,8 +81,12 @@ TEST(IpcCommand, DeserializeChecksIntegrityAndSizeAndNamesTheReturnPipe) {
         // A rejected header leaves the record all zero.
         EXPECT_EQ(c.accepted, command.IsValid());
         EXPECT_EQ(c.accepted ? OIPC_QUERY : 0u, command.GetCommandType());
+        EXPECT_EQ(c.accepted ? 0x10020001u : 0u, command.GetStatus());
         EXPECT_EQ(c.accepted ? 0x1a2cu : 0u, command.GetProcessId());
+        EXPECT_EQ(c.accepted ? 6u : 0u, command.GetClassId());
+        EXPECT_EQ(c.accepted ? 0x18000005u : 0u, command.GetMessageId());
         EXPECT_EQ(c.accepted ? 8u : 0u, command.GetPayloadSize());
+        EXPECT_EQ(c.accepted ? 0x00ca856010000003ull : 0u, command.GetReturnInfo().value);
         ASSERT_EQ(c.accepted, command.HasPayload());
         if (!c.accepted) continue;
         EXPECT_EQ('x', command.GetPayload()[7]);
