@@ -14,7 +14,6 @@
 namespace QvCommon {
 namespace {
 
-constexpr size_t FORMAT_STEP = 256;      // code units added per formatting attempt
 constexpr DWORD DUMP_LIMIT = 1800;       // bytes of one memory dump
 constexpr DWORD DUMP_ROW = 16;
 constexpr DWORD DEFAULT_MASK = QVLOG_ERROR;
@@ -29,20 +28,20 @@ const wchar_t* Marker(DWORD level) {
 }
 
 // Microsoft printf conventions ("%s" is a wide string): msvcrt's formatter.
-// Grows the buffer by 256 code units while the text does not fit.
+// Measures the text once and formats it once, so that a line costs time in
+// proportion to its length, however long a caller's text is.
 std::wstring FormatMessageText(const wchar_t* format, va_list args) {
-    std::vector<wchar_t> buffer;
-    for (size_t size = FORMAT_STEP;; size += FORMAT_STEP) {
-        buffer.assign(size, L'\0');
-        va_list copy;
-        va_copy(copy, args);
-        int written = _vsnwprintf_s(buffer.data(), size, _TRUNCATE, format, copy);
-        va_end(copy);
-        if (written >= 0) return std::wstring(buffer.data(), written);
-        // -1 with a full buffer is truncation; with less it is a bad format,
-        // which no bigger buffer would cure.
-        if (std::wcslen(buffer.data()) + 1 < size) return std::wstring(buffer.data());
-    }
+    va_list measure;
+    va_copy(measure, args);
+    const int length = _vscwprintf(format, measure);
+    va_end(measure);
+    if (length <= 0) return std::wstring();   // nothing, or a format msvcrt refuses
+    std::vector<wchar_t> buffer(static_cast<size_t>(length) + 1, L'\0');
+    va_list copy;
+    va_copy(copy, args);
+    const int written = _vsnwprintf_s(buffer.data(), buffer.size(), _TRUNCATE, format, copy);
+    va_end(copy);
+    return std::wstring(buffer.data(), written < 0 ? 0 : static_cast<size_t>(written));
 }
 
 std::wstring Format(const wchar_t* format, ...) {

@@ -61,16 +61,25 @@ std::vector<std::wstring> SplitLines(const std::wstring& text, bool* complete) {
     return lines;
 }
 
+// The message is cut out by hand and only the short head and tail go through
+// regular expressions: libstdc++'s matcher recurses once per character and
+// overflows a thread's stack on a message of a few thousand characters.
 bool ParseLogLine(const std::wstring& text, LogLine& parsed) {
-    static const std::wregex format(
+    static const std::wregex headFormat(
         LR"(^(\d{2})/(\d{2})/(\d{4}) (\d{2}):(\d{2}):(\d{2})\.(\d{3}) ([0-9a-f]{4,}):([0-9a-f]{4,}) )"
-        LR"((.{3}) <([^>]*)> (.*) - ([^\\/:]+)\((\d+)\)$)");
-    std::wsmatch m;
-    if (!std::regex_match(text, m, format)) return false;
+        LR"((.{3}) <([^>]*)> $)");
+    static const std::wregex tailFormat(LR"(^ - ([^\\/:]+)\((\d+)\)$)");
+    const size_t headEnd = text.find(L"> ");
+    const size_t tailStart = text.rfind(L" - ");
+    if (headEnd == std::wstring::npos || tailStart == std::wstring::npos || tailStart < headEnd + 2) return false;
+    const std::wstring head = text.substr(0, headEnd + 2), tail = text.substr(tailStart);
+    std::wsmatch m, t;
+    if (!std::regex_match(head, m, headFormat) || !std::regex_match(tail, t, tailFormat)) return false;
     auto number = [&](int i) { return std::stoi(m[i].str()); };
     auto hex = [&](int i) { return static_cast<DWORD>(std::stoul(m[i].str(), nullptr, 16)); };
     parsed = {number(1), number(2), number(3), number(4), number(5), number(6), number(7), hex(8), hex(9),
-              m[10].str(), m[11].str(), m[12].str(), m[13].str(), std::stoul(m[14].str())};
+              m[10].str(), m[11].str(), text.substr(headEnd + 2, tailStart - headEnd - 2), t[1].str(),
+              std::stoul(t[2].str())};
     return true;
 }
 
