@@ -13,13 +13,33 @@ add_compile_definitions(UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX
                         _WIN32_WINNT=0x0601 WINVER=0x0601)
 
 # C++ objects and exceptions cross DLL boundaries (JSON bodies, provider
-# interfaces), so the C++ runtime is shared, not linked statically.
+# interfaces), so the C++ runtime is shared, not linked statically. The libgcc
+# DLL is named after the architecture's unwinder: SEH tables on x86_64, DWARF-2
+# on i686. runtime-dlls.txt names them for the scripts that lay out the product.
+if(KEL_ARCH STREQUAL "x86_64")
+  set(KEL_LIBGCC_DLL libgcc_s_seh-1.dll)
+elseif(KEL_ARCH STREQUAL "i686")
+  set(KEL_LIBGCC_DLL libgcc_s_dw2-1.dll)
+else()
+  message(FATAL_ERROR "Configure with cmake/toolchain-x86_64-mingw.cmake or cmake/toolchain-i686-mingw.cmake")
+endif()
 set(KEL_RUNTIME_DLLS
-    /usr/lib/gcc/i686-w64-mingw32/12-posix/libstdc++-6.dll
-    /usr/lib/gcc/i686-w64-mingw32/12-posix/libgcc_s_dw2-1.dll
-    /usr/i686-w64-mingw32/lib/libwinpthread-1.dll)
+    /usr/lib/gcc/${KEL_MINGW_TRIPLET}/12-posix/libstdc++-6.dll
+    /usr/lib/gcc/${KEL_MINGW_TRIPLET}/12-posix/${KEL_LIBGCC_DLL}
+    /usr/${KEL_MINGW_TRIPLET}/lib/libwinpthread-1.dll)
 file(MAKE_DIRECTORY ${KEL_BIN_DIR})
 file(COPY ${KEL_RUNTIME_DLLS} DESTINATION ${KEL_BIN_DIR})
+set(KEL_RUNTIME_DLL_NAMES)
+foreach(dll ${KEL_RUNTIME_DLLS})
+  get_filename_component(name ${dll} NAME)
+  string(APPEND KEL_RUNTIME_DLL_NAMES "${name}\n")
+endforeach()
+file(WRITE ${CMAKE_BINARY_DIR}/runtime-dlls.txt "${KEL_RUNTIME_DLL_NAMES}")
+
+# Test and benchmark programs run under Wine in this build's own prefix, with
+# the loader of its architecture.
+set(CMAKE_CROSSCOMPILING_EMULATOR
+    ${CMAKE_SOURCE_DIR}/scripts/wine-run.sh ${KEL_ARCH} ${CMAKE_BINARY_DIR})
 
 # The JSON library is header-only; expose only it, never /usr/include, whose C
 # headers would shadow MinGW's own.

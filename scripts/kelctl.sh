@@ -8,4 +8,4 @@ here=$(dirname "$0")
 source "$here/env.sh"
 [ -x "$KEL_BUILD_DIR/bin/kelctl.exe" ] || { "$here/setup.sh" >/dev/null; "$here/build.sh" >/dev/null; }
 cd "$KEL_BUILD_DIR/bin"
-exec wine kelctl.exe "$@"
+exec "$WINELOADER" kelctl.exe "$@"

@@ -56,12 +56,12 @@ if [ -n "$screenshot" ]; then
   Xvfb "$display" -screen 0 1024x768x24 >/dev/null 2>&1 &
   xvfb=$!
   export DISPLAY=$display
-  [ -d "$WINEPREFIX" ] || { echo "Creating Wine prefix $WINEPREFIX" >&2; wineboot -i >/dev/null 2>&1; wineserver -w; }
+  "$here/wineprefix.sh" --drawing
   wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
   wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f >/dev/null 2>&1
   wineserver -p 2>/dev/null || true
   # The desktop's own process draws the background and the window frames.
-  (setsid wine explorer /desktop=Default,1024x768 </dev/null >/dev/null 2>&1 &)
+  (setsid "$WINELOADER" explorer /desktop=Default,1024x768 </dev/null >/dev/null 2>&1 &)
   sleep 2
 else
   kel_wine_session_start
@@ -75,9 +75,9 @@ trap cleanup EXIT
 
 install_product() {
   rm -rf "$product" && mkdir -p "$product"
+  local runtime; mapfile -t runtime <"$KEL_RUNTIME_DLLS_FILE"
   cp "$bin"/KelConsole.exe "$bin"/ProviderManager32.dll "$bin"/SecureFrame.dll "$bin"/QvDbg32.dll \
-     "$bin"/libstdc++-6.dll "$bin"/libgcc_s_dw2-1.dll "$bin"/libwinpthread-1.dll \
-     "$bin"/ManagementConsole.html "$bin"/BHOConsole.html "$product"/
+     "${runtime[@]/#/$bin/}" "$bin"/ManagementConsole.html "$bin"/BHOConsole.html "$product"/
   cp -r "$bin"/Resource "$product"/
   find "$product" -type f | sed "s|^$product/|  |" | sort
 }
@@ -93,7 +93,7 @@ write_settings() {
   echo "  installed folder $(winepath -w "$product")\\, language EN-US, debug log into $(winepath -w "$logs")\\"
 }
 start_service() {
-  (cd "$bin" && exec setsid wine SystemProviderHost.exe --journal "$(winepath -w "$logs")\\service.journal" </dev/null >"$logs/service.out" 2>&1) &
+  (cd "$bin" && exec setsid "$WINELOADER" SystemProviderHost.exe --journal "$(winepath -w "$logs")\\service.journal" </dev/null >"$logs/service.out" 2>&1) &
   service=$!
   for _ in $(seq 1 300); do
     grep -q 'serving' "$logs/service.out" 2>/dev/null && { cat "$logs/service.out"; return 0; }
@@ -104,7 +104,7 @@ start_service() {
 }
 start_agent() {
   local started=$(date +%s.%N)
-  (cd "$product" && exec setsid wine KelConsole.exe -s </dev/null >/dev/null 2>&1) &
+  (cd "$product" && exec setsid "$WINELOADER" KelConsole.exe -s </dev/null >/dev/null 2>&1) &
   agent=$!
   for _ in $(seq 1 120); do
     if ctl send 6 0x18000021 >/dev/null 2>&1; then

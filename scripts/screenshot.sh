@@ -21,7 +21,7 @@ done
 out=$(realpath -m "${1:-$KEL_BUILD_DIR/screenshot.png}")
 "$here/build.sh"
 
-export WINEPREFIX=$KEL_BUILD_DIR/wineprefix-desktop
+export KEL_WINEPREFIX=$KEL_BUILD_DIR/wineprefix-desktop WINEPREFIX=$KEL_BUILD_DIR/wineprefix-desktop
 display=:$((90 + RANDOM % 10))
 Xvfb "$display" -screen 0 1024x768x24 >/dev/null 2>&1 &
 xvfb=$!
@@ -29,7 +29,7 @@ cleanup() { wineserver -k 2>/dev/null || true; kill "$xvfb" 2>/dev/null || true;
 trap cleanup EXIT
 export DISPLAY=$display
 sleep 1
-[ -d "$WINEPREFIX" ] || { echo "Creating Wine prefix $WINEPREFIX" >&2; wineboot -i >/dev/null 2>&1; wineserver -w; }
+"$here/wineprefix.sh" --drawing
 
 # The product as installed: pages beside the program, English texts.
 bin=$(winepath -w "$KEL_BUILD_DIR/bin")

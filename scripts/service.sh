@@ -9,4 +9,4 @@ here=$(dirname "$0")
 source "$here/env.sh"
 kel_wine_session_start
 cd "$KEL_BUILD_DIR/bin"
-exec wine SystemProviderHost.exe "$@"
+exec "$WINELOADER" SystemProviderHost.exe "$@"
