@@ -33,9 +33,9 @@ TEST(DefaultBrowser, AssociationOfTheWindowsVersionNamesTheBrowser) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        // A 32-bit process reads the user's keys and the classes in the 32-bit view.
-        RegistryScope url(URL_CHOICE, KEY_WOW64_32KEY, HKEY_CURRENT_USER), htm(HTM_CHOICE, KEY_WOW64_32KEY, HKEY_CURRENT_USER),
-            command(HTTP_COMMAND, KEY_WOW64_32KEY, HKEY_CLASSES_ROOT);
+        // The classes and the user's keys are read in the process's own view.
+        RegistryScope url(URL_CHOICE, KelTest::OWN_VIEW, HKEY_CURRENT_USER), htm(HTM_CHOICE, KelTest::OWN_VIEW, HKEY_CURRENT_USER),
+            command(HTTP_COMMAND, KelTest::OWN_VIEW, HKEY_CLASSES_ROOT);
         for (auto& set : {std::make_pair(&url, c.url), std::make_pair(&htm, c.htm)})
             ASSERT_TRUE(set.second.empty() ? set.first->Remove(L"Progid") : set.first->SetString(L"Progid", set.second));
         ASSERT_TRUE(c.command.empty() ? command.Remove(L"") : command.SetString(L"", c.command));

@@ -48,18 +48,19 @@ Thrown Catch(const std::function<void()>& operation) {
 
 } // namespace
 
-// A 32-bit process on 64-bit Windows reads "WorkingSetMB" through
-// ReadRegDword's default view from the redirected 32-bit view (Wow6432Node).
-// Wine keeps the two views apart as Windows does. The product strings' own
-// view is checked with decoys by the folder tests.
+// "WorkingSetMB" is read in the process's own view: the redirected 32-bit
+// view (Wow6432Node) for a 32-bit process on 64-bit Windows, the 64-bit view
+// for a 64-bit one. Wine keeps the two views apart as Windows does. The
+// product strings' own view is checked with decoys by the folder tests.
 TEST(RegistryViews, EachReadUsesItsView) {
     RegistryScope product64(QV_PRODUCT_KEY), product32(QV_PRODUCT_KEY, KEY_WOW64_32KEY);
     ASSERT_TRUE(product64.SetString(QV_VALUE_PRODUCT_PATH, L"C:\\Quorvane64\\") &&
                 product64.SetDword(QV_VALUE_WORKING_SET_MB, 640));
     ASSERT_TRUE(product32.SetString(QV_VALUE_PRODUCT_PATH, L"C:\\Quorvane32\\") &&
                 product32.SetDword(QV_VALUE_WORKING_SET_MB, 320));
+    const bool own64 = KelTest::OWN_VIEW == KEY_WOW64_64KEY;
     struct Case { const char* what; DWORD view; DWORD workingSet; const wchar_t* productPath; } cases[] = {
-        {"default view", QVREG_VIEW_DEFAULT, 320, L"C:\\Quorvane32\\"},
+        {"default view", QVREG_VIEW_DEFAULT, own64 ? 640u : 320u, own64 ? L"C:\\Quorvane64\\" : L"C:\\Quorvane32\\"},
         {"32-bit view", QVREG_VIEW_32, 320, L"C:\\Quorvane32\\"},
         {"64-bit view", QVREG_VIEW_64, 640, L"C:\\Quorvane64\\"},
     };
@@ -86,9 +87,9 @@ TEST(ReadFunctions, StoredTypesAndDefaults) {
     };
     for (const DwordCase& c : dwordCases) {
         SCOPED_TRACE(c.what);
-        RegistryScope product32(QV_PRODUCT_KEY, KEY_WOW64_32KEY);
-        ASSERT_TRUE(c.type == ABSENT ? product32.Remove(QV_VALUE_WORKING_SET_MB)
-                                     : product32.Set({QV_VALUE_WORKING_SET_MB, c.type, c.data}));
+        RegistryScope ownView(QV_PRODUCT_KEY, KelTest::OWN_VIEW);
+        ASSERT_TRUE(c.type == ABSENT ? ownView.Remove(QV_VALUE_WORKING_SET_MB)
+                                     : ownView.Set({QV_VALUE_WORKING_SET_MB, c.type, c.data}));
         EXPECT_EQ(c.expected, ReadRegDword(c.key.c_str(), QV_VALUE_WORKING_SET_MB, WORKING_SET_DEFAULT, QVREG_VIEW_DEFAULT));
     }
 

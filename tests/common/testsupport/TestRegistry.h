@@ -22,6 +22,14 @@ struct RegistryValue {
     static RegistryValue String(const std::wstring& name, const std::wstring& text, DWORD type = REG_SZ);
 };
 
+// The view in which a program of this build reads its settings without an
+// explicit view: the 32-bit one under WOW64 (i686), the 64-bit one on x86_64.
+#ifdef _WIN64
+constexpr REGSAM OWN_VIEW = KEY_WOW64_64KEY;
+#else
+constexpr REGSAM OWN_VIEW = KEY_WOW64_32KEY;
+#endif
+
 class RegistryScope {
 public:
     // path below root; view: KEY_WOW64_64KEY or KEY_WOW64_32KEY.
@@ -68,8 +76,8 @@ private:
 };
 
 // A scratch key of the test's own, HKLM\Software\KelConsoleTests\<unique>
-// in the 64-bit view (the one a 32-bit process under WOW64 reads its settings
-// in): everything below it goes at the end.
+// in the 64-bit view (the one the product's settings are read in on both
+// architectures): everything below it goes at the end.
 class TestRegistryKey : public RegistryScope {
 public:
     TestRegistryKey();

@@ -30,12 +30,22 @@ void Check(KelTest::ChildProcess& kelctl, const KelctlRun& run) {
     EXPECT_NE(std::string::npos, kelctl.Output().find(run.output)) << kelctl.Output();
 }
 
-std::unique_ptr<KelTest::ChildProcess> Start(const KelctlRun& run) {
-    return std::make_unique<KelTest::ChildProcess>(L"kelctl.exe", run.arguments, KelTest::ChildOptions().Capture());
+// folder: the kelctl of another build, or empty for this one's.
+std::unique_ptr<KelTest::ChildProcess> Start(const KelctlRun& run, const std::wstring& folder = std::wstring()) {
+    return std::make_unique<KelTest::ChildProcess>(L"kelctl.exe", run.arguments,
+                                                   KelTest::ChildOptions().Capture().From(folder));
 }
 
-void CheckAll(const std::vector<KelctlRun>& runs) {
-    for (const KelctlRun& run : runs) Check(*Start(run), run);
+void CheckAll(const std::vector<KelctlRun>& runs, const std::wstring& folder = std::wstring()) {
+    for (const KelctlRun& run : runs) Check(*Start(run, folder), run);
+}
+
+// Where the machine runs both architectures, scripts/test.sh names the other
+// build's program folder ("...\bin\\").
+std::wstring OtherArchitectureFolder() {
+    wchar_t folder[MAX_PATH] = {};
+    const DWORD length = ::GetEnvironmentVariableW(L"KEL_OTHER_ARCH_BIN", folder, MAX_PATH);
+    return length > 0 && length < MAX_PATH ? std::wstring(folder, length) : std::wstring();
 }
 
 } // namespace
@@ -99,4 +109,26 @@ TEST(Kelctl, ExplainsWhatIsWrong) {
         {"unknown verb", L"frobnicate", 2, "unknown verb 'frobnicate'"},
         {"nothing at all", L"", 2, "usage:"},
     });
+}
+
+// A 32-bit and a 64-bit process read each other's records byte for byte: the
+// other architecture's kelctl against this one's service and agent side.
+TEST(Kelctl, TheOtherArchitecturesKelctlReachesThisOnesPipes) {
+    const std::wstring other = OtherArchitectureFolder();
+    if (other.empty()) GTEST_SKIP() << "KEL_OTHER_ARCH_BIN is not set: only one architecture runs here";
+    ServiceProcess service({{"SetupCommand", "setup.exe"}});
+    ASSERT_TRUE(service.Ready()) << service.Output();
+    CIpcServerProviderWrapper agent;
+    ASSERT_TRUE(agent.Initialize());
+    ASSERT_TRUE(agent.Start());
+    CodeProvider workspace;
+    ASSERT_EQ(0u, agent.RegisterProvider(&workspace));
+    CheckAll({
+        {"the service's answer", L"send --pipe " + service.Pipe() + L" 13 0x1F000005", 0,
+         "{\"SetupCommand\":\"setup.exe\"}"},
+        {"a provider's result and body", L"send 6 0x18000008 " + Argument(L"{\"code\":119}"), 0,
+         "result 0x00000077\r\n{\"ok\":1}"},
+        {"a provider's failure", L"send 6 0x18000008 " + Argument(L"{\"code\":268435458}"), 1, "result 0x10000002"},
+    }, other);
+    agent.Uninitialize();
 }

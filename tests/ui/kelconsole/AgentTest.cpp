@@ -70,7 +70,7 @@ protected:
     KelTest::TempFolder m_logs;
     KelTest::LogFolder m_log{m_logs.Path()};
     KelTest::RegistryScope m_debugLog{QV_DEBUGLOG_KEY};
-    KelTest::RegistryScope m_agentSettings{QV_PRODUCT_KEY, KEY_WOW64_32KEY};
+    KelTest::RegistryScope m_agentSettings{QV_PRODUCT_KEY, KelTest::OWN_VIEW};
     KelTest::RegistryScope m_productSettings{QV_PRODUCT_KEY};
     KelTest::RegistryScope m_pin{PIN_KEY};
     std::unique_ptr<ServiceProcess> m_service;

@@ -20,7 +20,8 @@ struct Browsers {
     Browsers(const wchar_t* progid, const wchar_t* firefoxVersion) {
         const std::wstring program = KelTest::ProgramFolder() + L"launch_recorder.exe";
         EXPECT_TRUE(choice.SetString(L"Progid", progid) && firefox.SetString(L"CurrentVersion", firefoxVersion) &&
-                    handler.SetString(L"", L"\"" + program + L"\" http %1") && iexplore.SetString(L"", program));
+                    handler.SetString(L"", L"\"" + program + L"\" http %1") && iexplore.SetString(L"", program) &&
+                    wineOverrides.SetString(L"iexplore.exe", L"native"));
         wchar_t system[MAX_PATH] = {};
         ::GetSystemDirectoryW(system, MAX_PATH);
         stub = std::wstring(system) + L"\\iexplore.exe";
@@ -39,10 +40,13 @@ struct Browsers {
     std::wstring record = folder.Path() + L"launches.txt";
     KelTest::EnvironmentScope variable{L"KEL_LAUNCH_RECORD", record};
     RegistryScope choice{L"Software\\Microsoft\\Windows\\Shell\\Associations\\UrlAssociations\\http\\UserChoice",
-                         KEY_WOW64_32KEY, HKEY_CURRENT_USER};
-    RegistryScope firefox{L"Software\\Mozilla\\Mozilla Firefox", KEY_WOW64_32KEY};
-    RegistryScope handler{L"http\\shell\\open\\command", KEY_WOW64_32KEY, HKEY_CLASSES_ROOT};
-    RegistryScope iexplore{L"Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\iexplore.exe", KEY_WOW64_32KEY};
+                         KelTest::OWN_VIEW, HKEY_CURRENT_USER};
+    RegistryScope firefox{L"Software\\Mozilla\\Mozilla Firefox", KEY_WOW64_32KEY};   // on both architectures
+    RegistryScope handler{L"http\\shell\\open\\command", KelTest::OWN_VIEW, HKEY_CLASSES_ROOT};
+    RegistryScope iexplore{L"Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\iexplore.exe", KelTest::OWN_VIEW};
+    // Wine runs its own build of a program in the system folder, not the file
+    // there, unless told otherwise; Windows has no such key.
+    RegistryScope wineOverrides{L"Software\\Wine\\DllOverrides", KEY_WOW64_64KEY, HKEY_CURRENT_USER};
     std::wstring stub;
     std::string saved;
 };
