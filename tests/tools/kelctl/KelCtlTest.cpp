@@ -116,7 +116,7 @@ TEST(Kelctl, ExplainsWhatIsWrong) {
 TEST(Kelctl, TheOtherArchitecturesKelctlReachesThisOnesPipes) {
     const std::wstring other = OtherArchitectureFolder();
     if (other.empty()) GTEST_SKIP() << "KEL_OTHER_ARCH_BIN is not set: only one architecture runs here";
-    ServiceProcess service({{"SetupCommand", "setup.exe"}});
+    ServiceProcess service(JsonValue{{"SetupCommand", "setup.exe"}});
     ASSERT_TRUE(service.Ready()) << service.Output();
     CIpcServerProviderWrapper agent;
     ASSERT_TRUE(agent.Initialize());
