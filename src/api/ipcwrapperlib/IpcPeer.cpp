@@ -53,8 +53,12 @@ void CIpcPeer::StorePeer(CIpcCommand& command, CIpcPeer* peer) {
     command.SetReturnInfo(info);
 }
 
-CIpcPeer* CIpcPeer::PeerOf(const CIpcCommand& command) {
-    return reinterpret_cast<CIpcPeer*>(static_cast<uintptr_t>(command.GetReturnInfo().value));
+// The record's return value goes back to 0, so that this process's address
+// never reaches the wire when the record is sent back as it came.
+CIpcPeer* CIpcPeer::TakePeer(CIpcCommand& command) {
+    CIpcPeer* peer = reinterpret_cast<CIpcPeer*>(static_cast<uintptr_t>(command.GetReturnInfo().value));
+    command.SetReturnInfo(IPCST_RETINFO());
+    return peer;
 }
 
 uint32_t CIpcPeer::ReceiveStart() {
@@ -182,7 +186,7 @@ void CIpcPeer::CommandQueueCallback(CmdQueueItem& item) {
     }
     case CMDQ_RECEIVE_REQUEST: {
         std::unique_ptr<CIpcCommand> command(static_cast<CIpcCommand*>(item.parameter));
-        CIpcPeer* peer = command ? PeerOf(*command) : nullptr;
+        CIpcPeer* peer = command ? TakePeer(*command) : nullptr;
         if (!peer) {
             QVLOG(QVLOG_ERROR, L"CIpcPeer::CommandQueueCallback: Null command queue parameter for CMDQ_RECEIVE_REQUEST.");
             return;
@@ -195,7 +199,7 @@ void CIpcPeer::CommandQueueCallback(CmdQueueItem& item) {
     }
     case CMDQ_RECEIVE_QUERY: {
         std::unique_ptr<CIpcCommand> command(static_cast<CIpcCommand*>(item.parameter));
-        CIpcPeer* peer = command ? PeerOf(*command) : nullptr;
+        CIpcPeer* peer = command ? TakePeer(*command) : nullptr;
         if (!peer) {
             QVLOG(QVLOG_ERROR, L"CIpcPeer::CommandQueueCallback: Null command queue parameter for CMDQ_RECEIVE_QUERY.");
             return;

@@ -84,7 +84,7 @@ public:
 
     // The return value of a received command names its peer.
     static void StorePeer(CIpcCommand& command, CIpcPeer* peer);
-    static CIpcPeer* PeerOf(const CIpcCommand& command);
+    static CIpcPeer* TakePeer(CIpcCommand& command);
 
 private:
     uint32_t Accept();   // the accept thread's work

@@ -7,6 +7,7 @@
 #include <vector>
 
 CIpcServer::~CIpcServer() {
+    StopWatching();
     m_peer.reset();
     // Listeners still registered with the controller stay with it until it
     // releases them; they must no longer reach back into this server.
@@ -35,17 +36,65 @@ uint32_t CIpcServer::Initialize(IProviderController* controller, const std::wstr
 
 uint32_t CIpcServer::Start() {
     if (!m_peer || !m_controller) return PROVIDER_RESULT_NOT_INITIALIZED;
-    return m_peer->ReceiveStart();
+    const uint32_t started = m_peer->ReceiveStart();
+    if (started == 0) StartWatching();
+    return started;
 }
 
 uint32_t CIpcServer::Stop() {
     if (!m_initialized || !m_peer) return PROVIDER_RESULT_NOT_INITIALIZED;
+    StopWatching();
     return m_peer->ReceiveStop();
 }
 
 void CIpcServer::Uninitialize() {
+    StopWatching();
     m_peer.reset();   // stops listening first
     m_initialized = false;
+}
+
+void CIpcServer::StartWatching() {
+    if (m_watcher) return;
+    if (!m_stopWatching.IsValid() && !m_stopWatching.Create()) {
+        QVLOG(QVLOG_ERROR, L"CIpcServer::Start: Cannot create the watcher's stop event: 0x%08x", ::GetLastError());
+        return;
+    }
+    m_stopWatching.Reset();
+    m_watcher.reset(::CreateThread(nullptr, 0, &CIpcServer::WatchProc, this, 0, nullptr));
+    if (!m_watcher)
+        QVLOG(QVLOG_ERROR, L"CIpcServer::Start: Cannot watch the accept thread: 0x%08x", ::GetLastError());
+}
+
+void CIpcServer::StopWatching() {
+    if (!m_watcher) return;
+    m_stopWatching.Set();
+    // The watcher's longest step is a restart of the peer, whose own waits are bounded.
+    while (::WaitForSingleObject(m_watcher.get(), IPC_THREAD_STOP_WAIT_MS) == WAIT_TIMEOUT)
+        QVLOG(QVLOG_INFO, L"CIpcServer::Stop: Waiting for the watcher to finish.");
+    m_watcher.reset();
+}
+
+DWORD WINAPI CIpcServer::WatchProc(void* server) {
+    return IpcGuard::Call(L"CIpcServer::WatchProc", [server] {
+        static_cast<CIpcServer*>(server)->WatchServing();
+        return 0u;
+    });
+}
+
+void CIpcServer::WatchServing() {
+    for (;;) {
+        const HANDLE waits[] = {m_stopWatching.Handle(), m_peer->GetAcceptThread()};
+        if (::WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0 + 1) return;   // stopped
+        QVLOG(QVLOG_ERROR, L"CIpcServer: The accept thread ended without a stop; listening on %s again.",
+              m_peer->GetPipeName().c_str());
+        m_peer->ReceiveStop();
+        const uint32_t started = m_peer->ReceiveStart();
+        if (started != 0) {
+            QVLOG(QVLOG_ERROR, L"CIpcServer: Cannot listen on %s again: 0x%08x", m_peer->GetPipeName().c_str(),
+                  started);
+            return;
+        }
+    }
 }
 
 HANDLE CIpcServer::GetAcceptThread() const { return m_peer ? m_peer->GetAcceptThread() : nullptr; }
@@ -93,10 +142,17 @@ bool CIpcServer::TurnIntoResult(CIpcCommand& command, uint32_t result, const std
     return command.PutPayloadData(reply);
 }
 
-// The body of a request or query, logged as it arrived; false when it is not JSON.
-bool CIpcServer::ReadBody(const CIpcCommand& command, JsonValue& body) {
+// The body of a request or query, logged as it arrived; false when it is not
+// JSON or is nested too deep (tooDeep says which).
+bool CIpcServer::ReadBody(const CIpcCommand& command, JsonValue& body, bool& tooDeep) {
     std::wstring text;
-    if (!command.GetPayloadData(text) || !KelJson::Parse(text, body)) return false;
+    tooDeep = false;
+    if (!command.GetPayloadData(text) || !KelJson::Parse(text, body, &tooDeep)) {
+        if (tooDeep)
+            QVLOG(QVLOG_ERROR, L"CIpcServer::HandleRcvCallback: Refused a body nested deeper than %d levels: [0x%x, 0x%x]",
+                  KELJSON_MAX_DEPTH, command.GetClassId(), command.GetMessageId());
+        return false;
+    }
     QVLOG(QVLOG_INFO, L"<---- Received IPC command: [0x%x, 0x%x, (%d chars body)]", command.GetClassId(),
           command.GetMessageId(), static_cast<int>(text.size()));
     return true;
@@ -105,7 +161,8 @@ bool CIpcServer::ReadBody(const CIpcCommand& command, JsonValue& body) {
 uint32_t CIpcServer::HandleRequest(CIpcCommand& command) {
     QVLOG(QVLOG_TRACE, L"CIpcServer::HandleRcvCallback: Received OIPC_REQUEST");
     JsonValue body;
-    if (!ReadBody(command, body)) return PROVIDER_RESULT_INVALID_PARAMETER;
+    bool tooDeep;
+    if (!ReadBody(command, body, tooDeep)) return PROVIDER_RESULT_INVALID_PARAMETER;
     uint32_t result = m_controller->PostMessageToProvider(command.GetClassId(), command.GetMessageId(), body);
     if (IsProviderFailure(result))
         QVLOG(QVLOG_ERROR, L"+++++ Failed to post message to provider: 0x%08x", result);
@@ -115,9 +172,14 @@ uint32_t CIpcServer::HandleRequest(CIpcCommand& command) {
 uint32_t CIpcServer::HandleQuery(CIpcCommand& command) {
     QVLOG(QVLOG_TRACE, L"CIpcServer::HandleRcvCallback: Received OIPC_QUERY");
     JsonValue body;
-    // The record then goes back unchanged, still a query, and the asker is
-    // left to its watchdog.
-    if (!ReadBody(command, body)) return PROVIDER_RESULT_INVALID_PARAMETER;
+    bool tooDeep;
+    if (!ReadBody(command, body, tooDeep)) {
+        // A body nested too deep is answered with the code. One that is not
+        // JSON goes back unchanged, still a query, and the asker is left to
+        // its watchdog.
+        if (tooDeep) TurnIntoResult(command, PROVIDER_RESULT_INVALID_PARAMETER, L"null");
+        return PROVIDER_RESULT_INVALID_PARAMETER;
+    }
     uint32_t result = m_controller->SendMessageToProvider(command.GetClassId(), command.GetMessageId(), body);
     const std::wstring reply = KelJson::Write(body);
     QVLOG(QVLOG_INFO, L"+++++ Function provider returns: [0x%x, (%d chars body)]", result,
@@ -155,7 +217,7 @@ uint32_t CIpcServer::HandleAdvise(CIpcCommand& command) {
         return added;
     }
     QVLOG(QVLOG_TRACE, L"CIpcServer::HandleRcvCallback: Added remote listener for class 0x%04x, client %s", classId,
-          pipeName.c_str());
+          QvLogCallerText(pipeName).c_str());
     return 0;
 }
 
@@ -171,7 +233,8 @@ CIpcServer::RemoteListener* CIpcServer::AddRemoteListener(uint32_t classId, cons
     const std::wstring key = ListenerKey(classId, pipeName);
     QvCommon::Synchronize::AutoLock lock(m_listenerLock);
     if (m_listeners.count(key)) {
-        QVLOG(QVLOG_TRACE, L"CIpcServer::AddRemoteListener: (%08x|%s) is already added.", classId, pipeName.c_str());
+        QVLOG(QVLOG_TRACE, L"CIpcServer::AddRemoteListener: (%08x|%s) is already added.", classId,
+              QvLogCallerText(pipeName).c_str());
         return nullptr;
     }
     auto* listener = new (std::nothrow) RemoteListener(this, classId, pipeName);
@@ -190,7 +253,7 @@ CIpcServer::RemoteListener* CIpcServer::AddRemoteListener(uint32_t classId, cons
 }
 
 void CIpcServer::RemoveRemoteListener(uint32_t classId, const std::wstring& pipeName) {
-    QVLOG(QVLOG_TRACE, L"CIpcServer::RemoveRemoteListener: %s", pipeName.c_str());
+    QVLOG(QVLOG_TRACE, L"CIpcServer::RemoveRemoteListener: %s", QvLogCallerText(pipeName).c_str());
     const std::wstring key = ListenerKey(classId, pipeName);
     QvCommon::Synchronize::AutoLock lock(m_listenerLock);
     auto found = m_listeners.find(key);

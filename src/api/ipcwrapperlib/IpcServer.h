@@ -57,6 +57,8 @@ public:
 
     // Does not start listening.
     uint32_t Initialize(IProviderController* controller, const std::wstring& pipeName);
+    // Listens until Stop. A result record sent to a listening peer ends its
+    // loop by design: the server then logs it and listens again.
     uint32_t Start();
     uint32_t Stop();
     void Uninitialize();
@@ -71,15 +73,22 @@ public:
     void RemoveRemoteListener(uint32_t classId, const std::wstring& pipeName);
 
 private:
-    static bool ReadBody(const CIpcCommand& command, JsonValue& body);
+    static bool ReadBody(const CIpcCommand& command, JsonValue& body, bool& tooDeep);
     uint32_t Dispatch(CIpcCommand& command);
     static bool TurnIntoResult(CIpcCommand& command, uint32_t result, const std::wstring& reply);
     uint32_t HandleRequest(CIpcCommand& command);
     uint32_t HandleQuery(CIpcCommand& command);
     uint32_t HandleAdvise(CIpcCommand& command);
     static std::wstring ListenerKey(uint32_t classId, const std::wstring& pipeName);
+    void StartWatching();
+    void StopWatching();
+    static DWORD WINAPI WatchProc(void* server);
+    void WatchServing();
 
     std::unique_ptr<CIpcPeer> m_peer;
+    // The watcher serves the pipe again when the accept thread ends unasked.
+    QvCommon::UniqueHandle m_watcher;
+    QvCommon::Synchronize::Event m_stopWatching;
     IProviderController* m_controller = nullptr;
     bool m_initialized = false;
     QvCommon::Synchronize::CriticalSection m_listenerLock;

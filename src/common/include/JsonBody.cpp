@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <algorithm>
+
 namespace KelJson {
 
 std::string ToUtf8(const std::wstring& text) {
@@ -22,7 +24,34 @@ std::wstring FromUtf8(const std::string& text) {
     return wide;
 }
 
-bool Parse(const std::wstring& text, JsonValue& body) {
+namespace {
+// The deepest nesting of arrays and objects in the text, counted up to one
+// past the limit; brackets inside strings do not count.
+int NestingDepth(const std::wstring& text) {
+    int depth = 0, deepest = 0;
+    bool inString = false, escaped = false;
+    for (wchar_t c : text) {
+        if (inString) {
+            if (escaped) escaped = false;
+            else if (c == L'\\') escaped = true;
+            else if (c == L'"') inString = false;
+        } else if (c == L'"') {
+            inString = true;
+        } else if (c == L'[' || c == L'{') {
+            deepest = std::max(deepest, ++depth);
+            if (deepest > KELJSON_MAX_DEPTH) break;
+        } else if ((c == L']' || c == L'}') && depth > 0) {
+            --depth;
+        }
+    }
+    return deepest;
+}
+} // namespace
+
+bool Parse(const std::wstring& text, JsonValue& body, bool* tooDeep) {
+    const bool deep = NestingDepth(text) > KELJSON_MAX_DEPTH;
+    if (tooDeep) *tooDeep = deep;
+    if (deep) return false;
     JsonValue parsed = JsonValue::parse(ToUtf8(text), nullptr, false);
     if (parsed.is_discarded()) return false;
     body = std::move(parsed);

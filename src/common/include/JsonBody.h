@@ -10,10 +10,15 @@
 
 using JsonValue = nlohmann::json;
 
+// Bodies come from other processes, and copying or writing a value recurses
+// once per level of nesting: deeper ones are refused before they are built.
+constexpr int KELJSON_MAX_DEPTH = 256;
+
 namespace KelJson {
 
-// False (and body unchanged) when the text is not one JSON document.
-bool Parse(const std::wstring& text, JsonValue& body);
+// False (and body unchanged) when the text is not one JSON document, or is
+// nested deeper than KELJSON_MAX_DEPTH; tooDeep, when given, says which.
+bool Parse(const std::wstring& text, JsonValue& body, bool* tooDeep = nullptr);
 // The compact form.
 std::wstring Write(const JsonValue& body);
 

@@ -78,34 +78,6 @@ bool DefaultJournal(Options& options) {
     return true;
 }
 
-// The IPC server stops serving when its accept thread ends, which a result
-// record sent to the pipe does by design: the service then listens again.
-// True once stopped; false when it cannot serve any more.
-bool ServeUntilStopped(CIpcServer& server, HANDLE stop, const std::wstring& pipe) {
-    for (;;) {
-        const HANDLE waits[] = {stop, server.GetAcceptThread()};
-        const DWORD woke = ::WaitForMultipleObjects(2, waits, FALSE, INFINITE);
-        if (woke == WAIT_OBJECT_0) return true;
-        if (woke != WAIT_OBJECT_0 + 1) {
-            QVLOG(QVLOG_ERROR, L"SystemProviderHost: Cannot watch the IPC server: %u", ::GetLastError());
-            return false;
-        }
-        QVLOG(QVLOG_ERROR, L"SystemProviderHost: The IPC server stopped serving %s; serving it again.",
-              pipe.c_str());
-        server.Stop();
-        const uint32_t result = server.Start();
-        if (result != 0) {
-            QVLOG(QVLOG_ERROR, L"SystemProviderHost: Cannot serve %s again: 0x%08x", pipe.c_str(), result);
-            std::fwprintf(stderr, L"SystemProviderHost: cannot serve \\\\.\\pipe\\%ls again (0x%08x)\n",
-                          pipe.c_str(), result);
-            return false;
-        }
-        std::fwprintf(stderr, L"SystemProviderHost: \\\\.\\pipe\\%ls stopped being served; served again\n",
-                      pipe.c_str());
-        std::fflush(stderr);
-    }
-}
-
 int Serve(const Options& options, const HostSettings& settings) {
     QvCommon::UniqueHandle stop(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
     s_stop = stop.get();
@@ -144,7 +116,9 @@ int Serve(const Options& options, const HostSettings& settings) {
         ::SetEvent(ready.get());
     }
 
-    const bool served = ServeUntilStopped(server, stop.get(), options.pipe);
+    // The server serves its pipe again by itself when a result record ends
+    // its accept thread; the service only waits to be told to stop.
+    ::WaitForSingleObject(stop.get(), INFINITE);
 
     server.Stop();
     server.Uninitialize();
@@ -152,7 +126,7 @@ int Serve(const Options& options, const HostSettings& settings) {
         providers.UnregisterProvider(id);
     providers.Stop();
     std::wprintf(L"SystemProviderHost: stopped\n");
-    return served ? EXIT_OK : EXIT_NOT_SERVING;
+    return EXIT_OK;
 }
 
 int Run(int argc, wchar_t** argv) {
