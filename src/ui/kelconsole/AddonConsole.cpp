@@ -8,7 +8,7 @@
 #include "WorkspaceText.h"
 
 uint32_t CWorkspaceManager::ShowBHOConsole(JsonValue& body) {
-    QVLOG(QVLOG_INFO, L"CWorkspaceManager::ShowBHOConsole[Enter] - objParam[%s]", JsonText(body).c_str());
+    QVLOG(QVLOG_INFO, L"CWorkspaceManager::ShowBHOConsole[Enter] - objParam[%s]", JsonLogText(body).c_str());
     QvCommon::Synchronize::AutoLock lock(m_lock);
     const uint32_t result = [&]() -> uint32_t {
         auto run = [this](const std::wstring& script) {
@@ -20,7 +20,7 @@ uint32_t CWorkspaceManager::ShowBHOConsole(JsonValue& body) {
         if (KelJson::HasString(body, WORKSPACE_KEY_INIT_DATA)) {
             initText = KelJson::GetString(body, WORKSPACE_KEY_INIT_DATA);
             if (!KelJson::Parse(initText, initData)) {
-                QVLOG(QVLOG_ERROR, L"CWorkspaceManager::ShowBHOConsole: Invalud balloon init data: [%s]", initText.c_str());
+                QVLOG(QVLOG_ERROR, L"CWorkspaceManager::ShowBHOConsole: Invalud balloon init data: [%s]", QvLogCallerText(initText).c_str());
                 return PROVIDER_RESULT_INVALID_PARAMETER;
             }
         }
@@ -60,7 +60,7 @@ uint32_t CWorkspaceManager::ShowBHOConsole(JsonValue& body) {
         std::wstring windowKey, tabKey;
         if (!MakeBalloonIdString(body, windowKey, tabKey)) {
             QVLOG(QVLOG_ERROR, L"CWorkspaceManager::ShowBHOConsole: MakeBalloonIdString() failed. objParam[%s]",
-                  JsonText(body).c_str());
+                  JsonLogText(body).c_str());
             return PROVIDER_RESULT_INVALID_PARAMETER;
         }
         HWND window = nullptr;

@@ -137,7 +137,7 @@ uint32_t CWorkspaceManager::ShowBalloon(JsonValue& body) {
     std::wstring windowKey, tabKey;
     if (!MakeBalloonIdString(body, windowKey, tabKey)) {
         QVLOG(QVLOG_ERROR, L"CWorkspaceManager::ShowBalloon - MakeBalloonIdString() failed. objParam[%s]",
-              JsonText(body).c_str());
+              JsonLogText(body).c_str());
         return Emptied(body, PROVIDER_RESULT_INVALID_PARAMETER);
     }
     BrowserWindowInfo* window = nullptr;
@@ -288,7 +288,7 @@ uint32_t CWorkspaceManager::ShowHiddenBalloon(JsonValue& body) {
 
 uint32_t CWorkspaceManager::MoveBalloon(JsonValue& body) {
     if (!KelJson::HasIntegral(body, WORKSPACE_KEY_POS_X) || !KelJson::HasIntegral(body, WORKSPACE_KEY_POS_Y)) {
-        QVLOG(QVLOG_ERROR, L"CWorkspaceManager::MoveBalloon - Invalid parameters. objParam[%s]", JsonText(body).c_str());
+        QVLOG(QVLOG_ERROR, L"CWorkspaceManager::MoveBalloon - Invalid parameters. objParam[%s]", JsonLogText(body).c_str());
         return Emptied(body, PROVIDER_RESULT_INVALID_PARAMETER);
     }
     QvCommon::Synchronize::AutoLock lock(m_lock);

@@ -43,7 +43,7 @@ bool HasStrings(const JsonValue& body, std::initializer_list<const char*> keys, 
 std::wstring TrimLastSlash(const std::wstring& url) {
     if (url.empty() || url.back() != L'/') return url;
     const std::wstring trimmed = url.substr(0, url.size() - 1);
-    QVLOG(QVLOG_INFO, L"TrimLastSlash: String trimmed: %s", trimmed.c_str());
+    QVLOG(QVLOG_INFO, L"TrimLastSlash: String trimmed: %s", QvLogCallerText(trimmed).c_str());
     return trimmed;
 }
 
@@ -95,7 +95,7 @@ uint32_t CWorkspaceManager::DoNavigate(JsonValue& body) {
 uint32_t CWorkspaceManager::DoRecord(JsonValue& body) {
     if (!CheckRequired(body, WORKSPACE_KEY_SITE_ID, false, L"DoRecord")) return PROVIDER_RESULT_INVALID_PARAMETER;
     const std::wstring location = KelJson::GetString(body, WORKSPACE_KEY_LOCATION);
-    QVLOG(QVLOG_INFO, L"Location = %s", location.c_str());
+    QVLOG(QVLOG_INFO, L"Location = %s", QvLogCallerText(location).c_str());
     QVLOG(QVLOG_INFO, L"Open secure browser by location for this special domain");
     return CreateBrowserFrame(L"DoRecord", location, nullptr, false);
 }
@@ -113,7 +113,7 @@ void CWorkspaceManager::RememberLogin(const JsonValue& body) {
     const std::wstring key = TrimLastSlash(url);
     QvCommon::Synchronize::AutoLock lock(m_urlLock);
     m_urlPasscardIdMap[key] = card;
-    QVLOG(QVLOG_INFO, L"m_urlPasscardIdMap[\"%s\"] = \"%s\"", url.c_str(), card.c_str());
+    QVLOG(QVLOG_INFO, L"m_urlPasscardIdMap[\"%s\"] = \"%s\"", QvLogCallerText(url).c_str(), QvLogCallerText(card).c_str());
 }
 
 // The default browser when it can do the product's login, else Internet

@@ -6,6 +6,7 @@
 #include "MockFrameManager.h"
 #include "ProviderMessages.h"
 #include "QvException.h"
+#include "QvLog.h"
 #include "TestSupport.h"
 #include "WorkspaceProvider.h"
 
@@ -62,6 +63,12 @@ TEST(WorkspaceProvider, AnswersWhatItServesItselfAndRefusesTheRest) {
         EXPECT_EQ(exits, ::WaitForSingleObject(exitEvent.get(), 0) == WAIT_OBJECT_0);
         if (c.logged) { EXPECT_TRUE(log.Contains(c.logged)) << c.logged; }
     }
+    // A caller's text in a log line is cut, and says how long it was.
+    JsonValue longInit = {{"BalloonInitData", "{" + std::string(5000, 'x')}};
+    EXPECT_EQ(PROVIDER_RESULT_INVALID_PARAMETER, provider.MessageProc(KEL_PROVIDER_WORKSPACE_MSG_SHOW_BHO_CONSOLE, longInit));
+    EXPECT_TRUE(log.Contains("Invalud balloon init data: [{" + std::string(QVLOG_CALLER_TEXT_LIMIT - 1, 'x') +
+                             "... (5001 chars)]"));
+    EXPECT_FALSE(log.Contains(std::string(QVLOG_CALLER_TEXT_LIMIT, 'x')));
     EXPECT_TRUE(controller.Calls().empty());
     JsonValue body = JsonValue::object();
     EXPECT_EQ(0u, CWorkspaceProvider(&controller, &frames, nullptr).MessageProc(KEL_PROVIDER_WORKSPACE_MSG_EXIT_PROGRAM, body));
