@@ -30,12 +30,10 @@ case "$KEL_ARCH" in
   x86_64) export WINELOADER=$KEL_WINE64 ;;
   i686)   export WINELOADER=$KEL_WINE32 ;;
 esac
-# The C++ runtime and the Windows binaries of the architecture; the build
-# writes the runtime's DLL names into runtime-dlls.txt.
+# The build names the C++ runtime DLLs of its architecture here.
 KEL_RUNTIME_DLLS_FILE=$KEL_BUILD_DIR/runtime-dlls.txt
 
 wine()     { "$WINELOADER" "$@"; }
-wineboot() { "$WINELOADER" wineboot.exe "$@"; }
 winepath() { "$WINELOADER" winepath.exe "$@"; }
 
 # True where this machine runs 32-bit programs: asks the 32-bit loader itself,

@@ -3,17 +3,15 @@
 #include "TestProcesses.h"
 
 #include <algorithm>
-#include <cstring>
 #include <set>
 #include <thread>
 
 namespace {
 
-// A header as another process writes it, byte by byte, little-endian: the
+// A record as another process writes it, byte by byte, little-endian: the
 // words at their wire offsets, then the payload. The same bytes on every
 // architecture, so a 32-bit and a 64-bit peer read each other.
-std::vector<BYTE> Header(const std::vector<std::pair<size_t, uint32_t>>& words,
-                         const std::string& payload = std::string()) {
+std::vector<BYTE> Header(const std::vector<std::pair<size_t, uint32_t>>& words, const std::string& payload) {
     // Sized once: appending to the header trips GCC 12's array-bounds check at -O3.
     std::vector<BYTE> bytes(CIpcCommand::HEADER_SIZE + payload.size(), 0);
     for (const auto& word : words)
@@ -24,10 +22,13 @@ std::vector<BYTE> Header(const std::vector<std::pair<size_t, uint32_t>>& words,
 
 std::vector<BYTE> Query(uint32_t first, uint32_t payloadSize, const std::string& payload) {
     return Header({{0, first}, {4, OIPC_QUERY}, {8, 0x10020001}, {12, 0x1a2c}, {16, 0x88}, {20, 3}, {24, 6},
-                   {28, 0x18000005}, {32, payloadSize},
-                   {36, 0xDEADBEEF},   // the writer's own address: must not be trusted
+                   {28, 0x18000005}, {32, payloadSize}, {36, 0xDEADBEEF},   // the writer's address: not ours
                    {48, 0x10000003}, {52, 0x00ca8560}},
                   payload);
+}
+
+std::string Utf16(const std::wstring& text) {
+    return std::string(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t));
 }
 
 } // namespace
@@ -40,11 +41,9 @@ TEST(IpcCommand, SerializedRecordCarriesHeaderAndPayload) {
     query.SetStatus(0x10020005);
     std::vector<BYTE> bytes = Serialized(query);
     const uint32_t pid = ::GetCurrentProcessId(), tid = ::GetCurrentThreadId(), seq = query.GetSequence();
-    std::vector<BYTE> expected = Header({{0, 56}, {4, OIPC_QUERY}, {8, 0x10020005}, {12, pid}, {16, tid},
-                                         {20, seq}, {24, 6}, {28, 0x18000005}, {32, 20}});   // no address of ours
-    expected.resize(76);
-    std::memcpy(&expected[56], L"{\"a\":1234}", 20);
-    EXPECT_EQ(expected, bytes);
+    EXPECT_EQ(Header({{0, 56}, {4, OIPC_QUERY}, {8, 0x10020005}, {12, pid}, {16, tid}, {20, seq}, {24, 6},
+                      {28, 0x18000005}, {32, 20}}, Utf16(L"{\"a\":1234}")),   // no address of ours
+              bytes);
     uint32_t tooSmall = 60;
     EXPECT_FALSE(query.Serialize(bytes.data(), tooSmall));
     EXPECT_EQ(76u, tooSmall);
@@ -57,11 +56,9 @@ TEST(IpcCommand, SerializedRecordCarriesHeaderAndPayload) {
     query.SetReturnInfo(IPCST_RETINFO{0x123456789ABCDEF0ull});   // a receiver's own 64-bit value
     query.SetReturnInfo(0x10000003u);
     ASSERT_TRUE(query.PutPayloadData(L"{\"ok\":1}"));
-    expected = Header({{0, 56}, {4, OIPC_RESULT}, {12, pid}, {16, tid}, {20, seq}, {24, 6}, {28, 0x18000005},
-                       {32, 16}, {48, 0x10000003}});   // the high half of the return value is not sent
-    expected.resize(72);
-    std::memcpy(&expected[56], L"{\"ok\":1}", 16);
-    EXPECT_EQ(expected, Serialized(query));
+    EXPECT_EQ(Header({{0, 56}, {4, OIPC_RESULT}, {12, pid}, {16, tid}, {20, seq}, {24, 6}, {28, 0x18000005},
+                      {32, 16}, {48, 0x10000003}}, Utf16(L"{\"ok\":1}")),   // the return value's high half is not sent
+              Serialized(query));
 }
 
 TEST(IpcCommand, DeserializeChecksIntegrityAndSizeAndNamesTheReturnPipe) {

@@ -15,10 +15,7 @@ int wmain(int argc, wchar_t** argv) {
     KelTest::CapturedLog log(argv[1]);   // loads the tracing library from the current folder
     // From now on the current folder is this program's own, so that no
     // provider library is found but the one beside it.
-    wchar_t self[MAX_PATH];
-    ::GetModuleFileNameW(nullptr, self, MAX_PATH);
-    *::wcsrchr(self, L'\\') = L'\0';
-    ::SetCurrentDirectoryW(self);
+    ::SetCurrentDirectoryW(KelTest::ProgramFolder().c_str());
     bool initialize, initialized, server, loaded, start;
     {
         CIpcServerProviderWrapper wrapper;

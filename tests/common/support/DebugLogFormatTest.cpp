@@ -77,7 +77,7 @@ TEST_F(DebugLogTest, LevelMaskSelectsTheLines) {
 TEST_F(DebugLogTest, LongMessagesAreWrittenWhole) {
     Configure(QVLOG_INFO);
     ASSERT_TRUE(Initialize());
-    // Around each multiple of the formatter's 256-unit steps.
+    // Around 256 units, the old formatter's step, and far beyond.
     const size_t lengths[] = {0, 1, 255, 256, 257, 511, 512, 513, 5000};
     for (size_t length : lengths) EXPECT_TRUE(QVLOG(QVLOG_INFO, L"%s", Counted(length).c_str()));
     // Outside ASCII, including a pair of surrogates, longer than one step.

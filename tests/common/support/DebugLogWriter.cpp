@@ -1,5 +1,5 @@
 // Helper process of the debug-log tests: logs numbered lines from two threads
-// (each padded beyond one formatting step) through the registry key it is
+// (each longer than 256 characters) through the registry key it is
 // given, once the test opens the start gate.
 //   debuglog_writer.exe <key path below HKLM> <lines per thread> <gate event name>
 // Exit codes: 0 all lines accepted, 1 bad arguments, 2 initialisation failed,
@@ -17,15 +17,13 @@ namespace {
 constexpr int WRITER_THREADS = 2;
 constexpr DWORD GATE_TIMEOUT_MS = 30000;
 
-std::wstring Wide(const char* text) { return std::wstring(text, text + strlen(text)); }
-
 } // namespace
 
-int main(int argc, char** argv) {
+int wmain(int argc, wchar_t** argv) {
     if (argc != 4) return 1;
-    const std::wstring keyPath = Wide(argv[1]);
-    const int lines = atoi(argv[2]);
-    QvCommon::UniqueHandle gate(::OpenEventW(SYNCHRONIZE, FALSE, Wide(argv[3]).c_str()));
+    const std::wstring keyPath = argv[1];
+    const int lines = _wtoi(argv[2]);
+    QvCommon::UniqueHandle gate(::OpenEventW(SYNCHRONIZE, FALSE, argv[3]));
     if (!gate || lines <= 0) return 1;
 
     QvCommon::DebugLog& log = QvCommon::DebugLog::Instance();
@@ -33,7 +31,7 @@ int main(int argc, char** argv) {
                         L".\\", QVLOG_SESSION_INTERACTIVE))
         return 2;
     std::atomic<bool> refused{false};
-    const std::wstring padding(300, L'x');   // longer than one formatting step
+    const std::wstring padding(300, L'x');   // a line longer than 256 characters
     auto write = [&] {
         ::WaitForSingleObject(gate.get(), GATE_TIMEOUT_MS);
         for (int i = 0; i < lines; ++i)

@@ -90,7 +90,7 @@ TEST(CrashDump, ACrashLeavesADumpOfTheConfiguredKind) {
         EXPECT_EQ(static_cast<DWORD>(EXCEPTION_ACCESS_VIOLATION),
                   probe.Wait(dumpType ? KelTest::FULL_DUMP_MS : KelTest::CHILD_START_MS));
         const std::vector<std::wstring> files = KelTest::FileNames(folder.Path());
-        ASSERT_EQ(1u, files.size());
+        ASSERT_EQ(1u, files.size()) << (files.empty() ? std::string() : KelTest::Narrow(files.back()));
         EXPECT_EQ(L"_crash_probe.dmp", files[0].substr(15));
         const std::string dump = KelTest::ReadBytes(folder.Path() + files[0]);
         ASSERT_GE(dump.size(), 32u);

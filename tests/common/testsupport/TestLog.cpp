@@ -69,8 +69,7 @@ bool ParseLogLine(const std::wstring& text, LogLine& parsed) {
         LR"(^(\d{2})/(\d{2})/(\d{4}) (\d{2}):(\d{2}):(\d{2})\.(\d{3}) ([0-9a-f]{4,}):([0-9a-f]{4,}) )"
         LR"((.{3}) <([^>]*)> $)");
     static const std::wregex tailFormat(LR"(^ - ([^\\/:]+)\((\d+)\)$)");
-    const size_t headEnd = text.find(L"> ");
-    const size_t tailStart = text.rfind(L" - ");
+    const size_t headEnd = text.find(L"> "), tailStart = text.rfind(L" - ");
     if (headEnd == std::wstring::npos || tailStart == std::wstring::npos || tailStart < headEnd + 2) return false;
     const std::wstring head = text.substr(0, headEnd + 2), tail = text.substr(tailStart);
     std::wsmatch m, t;

@@ -24,11 +24,7 @@ struct RegistryValue {
 
 // The view in which a program of this build reads its settings without an
 // explicit view: the 32-bit one under WOW64 (i686), the 64-bit one on x86_64.
-#ifdef _WIN64
-constexpr REGSAM OWN_VIEW = KEY_WOW64_64KEY;
-#else
-constexpr REGSAM OWN_VIEW = KEY_WOW64_32KEY;
-#endif
+constexpr REGSAM OWN_VIEW = sizeof(void*) == 8 ? KEY_WOW64_64KEY : KEY_WOW64_32KEY;
 
 class RegistryScope {
 public:

@@ -107,7 +107,7 @@ TEST_F(QvDbg32Test, EachDayHasItsFile) {
 }
 
 TEST_F(QvDbg32Test, FolderIsResolvedAndCreatedAtInitialisation) {
-    ASSERT_TRUE(::SetEnvironmentVariableW(L"KEL_QVDBG_TEST_FOLDER", m_folder.Path().c_str()));
+    KelTest::EnvironmentScope variable(L"KEL_QVDBG_TEST_FOLDER", m_folder.Path());
     wchar_t current[MAX_PATH] = {};
     ::GetCurrentDirectoryW(MAX_PATH, current);
     struct Case { std::wstring configured; std::wstring created; } cases[] = {
@@ -131,5 +131,4 @@ TEST_F(QvDbg32Test, FolderIsResolvedAndCreatedAtInitialisation) {
         EXPECT_EQ("here\r\n", ReadBytes(file));
         ::DeleteFileW(file.c_str());
     }
-    ::SetEnvironmentVariableW(L"KEL_QVDBG_TEST_FOLDER", nullptr);
 }
