@@ -308,10 +308,17 @@ void CFrame::Paint(HWND window) {
     ::EndPaint(window, &paint);
 }
 
+// Long-lived frames and callers' long scripts must not grow the journal
+// without end: the oldest lines go first, and the journal starts at a line.
 void CFrame::Append(const std::wstring& line) {
     AutoLock lock(m_lock);
     m_journal += line;
     m_journal += L'\n';
+    if (m_journal.size() <= SFRAME_JOURNAL_MAX_CHARS) return;
+    const size_t cut = m_journal.size() - SFRAME_JOURNAL_MAX_CHARS;
+    const size_t lineEnd = m_journal.find(L'\n', cut - 1);
+    // One line longer than the bound keeps its tail.
+    m_journal.erase(0, lineEnd + 1 < m_journal.size() ? lineEnd + 1 : cut);
 }
 
 bool CFrame::Closed() const {

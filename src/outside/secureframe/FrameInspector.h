@@ -13,7 +13,8 @@ struct IFrameInspector : public IUnknown {
     // Every change made to the frame, one line each, each ending in "\n":
     // "create page=P title=T hidden", "create browser command=C navigate=0|1",
     // "load P" (with " (page not found)" when unreadable), "script S", "show",
-    // "hide", "deactivate", "move X,Y", "size W,H", "close". Closed frames keep
-    // their journal; an unknown id gives HRESULT_FROM_WIN32(ERROR_NOT_FOUND).
+    // "hide", "deactivate", "move X,Y", "size W,H", "close". A journal keeps its
+    // newest 64 Ki characters; the last 32 frames that closed keep theirs. An
+    // unknown or forgotten id gives HRESULT_FROM_WIN32(ERROR_NOT_FOUND).
     virtual HRESULT STDMETHODCALLTYPE GetJournal(DWORD frameId, BSTR* text) = 0;
 };

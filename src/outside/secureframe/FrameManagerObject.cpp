@@ -142,10 +142,14 @@ HRESULT CFrameManager::Launch(FrameSettings settings, DWORD* frameId) {
     {
         AutoLock lock(m_lock);
         if (m_uninitialized) return E_UNEXPECTED;
+        ForgetClosedFrames();
         HRESULT result = CFrame::Start(frame, id);
         if (FAILED(result)) return result;
-        // In the table before anyone can hear of it.
+        // In the table before anyone can hear of it; a reused thread id
+        // takes the place of the old frame's journal.
         m_frames[id] = frame;
+        for (auto kept = m_closedJournals.begin(); kept != m_closedJournals.end();)
+            kept = kept->first == id ? m_closedJournals.erase(kept) : kept + 1;
         notifyThread = m_notifyThread;
         message = m_notifyMessage;
     }
@@ -164,6 +168,15 @@ HRESULT CFrameManager::Launch(FrameSettings settings, DWORD* frameId) {
         return result;
     }
     return S_OK;
+}
+
+void CFrameManager::ForgetClosedFrames() {
+    for (auto entry = m_frames.begin(); entry != m_frames.end();) {
+        if (!entry->second->Closed()) { ++entry; continue; }
+        m_closedJournals.emplace_back(entry->first, entry->second->Journal());
+        if (m_closedJournals.size() > SFRAME_CLOSED_JOURNALS_KEPT) m_closedJournals.pop_front();
+        entry = m_frames.erase(entry);
+    }
 }
 
 std::shared_ptr<CFrame> CFrameManager::Find(DWORD frameId) const {
@@ -259,10 +272,13 @@ HRESULT CFrameManager::Uninitialize() {
 HRESULT CFrameManager::GetJournal(DWORD frameId, BSTR* text) {
     if (!text) return E_POINTER;
     *text = nullptr;
-    std::shared_ptr<CFrame> frame = Find(frameId);
-    if (!frame) return FRAME_E_NOT_FOUND;
     try {
-        return ToBstr(frame->Journal(), text);
+        std::shared_ptr<CFrame> frame = Find(frameId);
+        if (frame) return ToBstr(frame->Journal(), text);
+        AutoLock lock(m_lock);
+        for (const auto& kept : m_closedJournals)
+            if (kept.first == frameId) return ToBstr(kept.second, text);
+        return FRAME_E_NOT_FOUND;
     } catch (const std::bad_alloc&) {
         return E_OUTOFMEMORY;
     }

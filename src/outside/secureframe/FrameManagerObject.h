@@ -2,7 +2,9 @@
 // The component's one object: the FrameManager the agent calls, and the
 // inspector that shows what its frames did. It owns the table of frames by
 // id; each frame's thread holds the frame too, so a frame outlives neither
-// its thread nor its last caller.
+// its thread nor its last caller. A closed frame leaves the table at the next
+// launch, and only its journal stays, for a bounded number of frames.
+#include <deque>
 #include <map>
 #include <memory>
 
@@ -54,14 +56,17 @@ public:
     HRESULT STDMETHODCALLTYPE GetJournal(DWORD frameId, BSTR* text) override;
 
 private:
-    std::shared_ptr<CFrame> Find(DWORD frameId) const;   // living or closed
+    std::shared_ptr<CFrame> Find(DWORD frameId) const;   // living, or closed since the last launch
+    // Lets the table's closed frames go, keeping their journals; under m_lock.
+    void ForgetClosedFrames();
     HRESULT Launch(FrameSettings settings, DWORD* frameId);
     HRESULT RunOnFrame(DWORD frameId, CFrame::Op op, BSTR text);
 
     volatile LONG m_references = 1;
     mutable QvCommon::Synchronize::CriticalSection m_lock;
-    // Closed frames stay, so that their journal can still be read.
     std::map<DWORD, std::shared_ptr<CFrame>> m_frames;
+    // The journals of the last frames that closed, oldest first.
+    std::deque<std::pair<DWORD, std::wstring>> m_closedJournals;
     DWORD m_notifyThread = 0;
     UINT m_notifyMessage = FRAME_NOTIFY_MESSAGE;
     // Kept for the frames' pages; not owned.

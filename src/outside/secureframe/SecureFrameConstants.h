@@ -6,6 +6,11 @@
 // must not hold its caller for ever.
 constexpr DWORD SFRAME_CALL_WAIT_MS = 5000;
 
+// What the component remembers for those who inspect it: the journals of the
+// last frames that closed, and the newest characters of each journal.
+constexpr size_t SFRAME_CLOSED_JOURNALS_KEPT = 32;
+constexpr size_t SFRAME_JOURNAL_MAX_CHARS = 64 * 1024;
+
 // Size of a frame whose description gives none.
 constexpr int SFRAME_DEFAULT_WIDTH = 800;
 constexpr int SFRAME_DEFAULT_HEIGHT = 600;

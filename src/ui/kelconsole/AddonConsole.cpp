@@ -35,7 +35,8 @@ uint32_t CWorkspaceManager::ShowBHOConsole(JsonValue& body) {
                 QVLOG(QVLOG_ERROR, L"CWorkspaceManager::ShowBHOConsole - Unable to close BHO popup. [0x%08x]", closed);
         }
 
-        if (m_bhoConsoleFrame == WORKSPACE_NO_FRAME || FAILED(m_frameManager->WaitForReadyState(m_bhoConsoleFrame, 0))) {
+        // A frame that is not ready yet still lives: only one that is gone is replaced.
+        if (!FrameLives(m_bhoConsoleFrame)) {
             QVLOG(QVLOG_INFO, L"CWorkspaceManager::ShowBHOConsole: Create UI thread");
             const JsonValue description = {{WORKSPACE_KEY_PAGE_NAME, WORKSPACE_PAGE_BHO_CONSOLE},
                                            {WORKSPACE_KEY_TYPE, WORKSPACE_TYPE_BHO_CONSOLE},

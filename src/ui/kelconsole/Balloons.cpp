@@ -145,6 +145,12 @@ uint32_t CWorkspaceManager::ShowBalloon(JsonValue& body) {
     FindBrowserInfo(windowKey, tabKey, window, tab);
 
     DWORD frame = WORKSPACE_NO_FRAME;
+    if (!window && tab) {
+        // The tab belongs to another window, and AddBrowserInfo would refuse
+        // it: no frame is made that nobody could reach.
+        QVLOG(QVLOG_ERROR, L"CWorkspaceManager::ShowBalloon - AddBrowserInfo() failed.");
+        return Emptied(body, PROVIDER_RESULT_FAILED);
+    }
     if (!window) {
         body[WORKSPACE_KEY_TITLE] = body[WORKSPACE_KEY_PAGE_NAME];
         const HRESULT created = CreateFrame(body, frame);
@@ -186,6 +192,7 @@ uint32_t CWorkspaceManager::ShowBalloon(JsonValue& body) {
     const HRESULT shown = m_frameManager->ShowFrame(frame);
     if (FAILED(shown)) {
         QVLOG(QVLOG_ERROR, L"CWorkspaceManager::ShowBalloon - FrameManager::ShowFrame() failed. Error[0x%08x]", shown);
+        if (!window) CloseFrame(frame);   // unrecorded, it could never be closed
         return Emptied(body, PROVIDER_RESULT_FAILED);
     }
     m_bBallonShown = true;

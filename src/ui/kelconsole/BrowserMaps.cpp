@@ -40,10 +40,21 @@ void CWorkspaceManager::FindBrowserInfo(DWORD frameId, BrowserWindowInfo*& windo
     DumpBrowserInfo();
 }
 
+// Another window may refer to the tab too (ShowHiddenBalloon makes any tab a
+// window's active one), so every window lets go of it before it is erased.
+void CWorkspaceManager::EraseBrowserTabInfo(const std::wstring& tabKey) {
+    const auto found = m_browserTabMap.find(tabKey);
+    if (found == m_browserTabMap.end()) return;
+    for (auto& entry : m_browserWindowMap) {
+        BrowserWindowInfo& window = entry.second;
+        window.pBrowserTabInfoList.remove(&found->second);
+        if (window.pActiveBrowserTabInfo == &found->second) window.pActiveBrowserTabInfo = nullptr;
+    }
+    m_browserTabMap.erase(found);
+}
+
 unsigned CWorkspaceManager::RemoveBrowserTabInfo(BrowserWindowInfo& window, BrowserTabInfo& tab) {
-    window.pBrowserTabInfoList.remove(&tab);
-    if (window.pActiveBrowserTabInfo == &tab) window.pActiveBrowserTabInfo = nullptr;
-    m_browserTabMap.erase(tab.tsTabId);
+    EraseBrowserTabInfo(tab.tsTabId);
     const unsigned remained = static_cast<unsigned>(window.pBrowserTabInfoList.size());
     QVLOG(QVLOG_INFO, L"CWorkspaceManager::RemoveBrowserTabInfo - Remained _dwRemainedTabCount[%u]", remained);
     return remained;
@@ -100,8 +111,10 @@ bool CWorkspaceManager::AddBrowserInfo(const std::wstring& windowKey, const std:
     return true;
 }
 
+// The window's frame goes with its record: nobody could reach it afterwards.
 void CWorkspaceManager::RemoveBrowserWindowInfo(BrowserWindowInfo& window) {
-    for (const BrowserTabInfo* tab : window.pBrowserTabInfoList) m_browserTabMap.erase(tab->tsTabId);
+    while (!window.pBrowserTabInfoList.empty()) EraseBrowserTabInfo(window.pBrowserTabInfoList.front()->tsTabId);
+    CloseFrame(window.dwUiThreadId);
     m_browserWindowMap.erase(window.tsWindowId);
 }
 

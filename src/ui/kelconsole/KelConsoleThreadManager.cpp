@@ -132,31 +132,18 @@ int CKelConsoleThreadManager::RunAgent() {
         return KEL_EXIT_FAILED;
     }
     m_server.reset(new CIpcServerProviderWrapper);
-    switch (StartProviders()) {
-    case Start::AlreadyRunning:
-        StopSequence();
-        return KEL_EXIT_ALREADY_RUNNING;
-    case Start::Failed:
-        StopSequence();
-        return KEL_EXIT_FAILED;
-    case Start::Running:
-        break;
+    int exitCode = KEL_EXIT_FAILED;
+    try {
+        exitCode = ServeUntilExit();
+    } catch (const std::exception& error) {
+        QVLOG(QVLOG_ERROR, L"CKelConsoleThreadManager::Run: Stopping after an exception: %hs", error.what());
+    } catch (...) {
+        QVLOG(QVLOG_ERROR, L"CKelConsoleThreadManager::Run: Stopping after an unknown exception.");
     }
-    StartWorkspace();
-    m_messageWindow.reset(new CMessageWnd);
-    if (!m_messageWindow->Initialize(m_server.get())) {
-        StopSequence();
-        return KEL_EXIT_FAILED;
-    }
-    m_sessionNotifications.Register(m_messageWindow->Handle());
-    KeyboardDriverDecisions();
-    m_selfProtection.reset(new CSelfProtection);
-    m_selfProtection->Start();
-
-    MainLoop();
-
+    // Every way out of serving stops the same way, so that nothing is torn
+    // down while the server still serves.
     m_sessionNotifications.Unregister();
-    m_messageWindow->Destroy();
+    if (m_messageWindow) m_messageWindow->Destroy();
     try {
         m_frameManager->CloseAll();
     } catch (...) {
@@ -164,6 +151,26 @@ int CKelConsoleThreadManager::RunAgent() {
     }
     WaitForUiThreads();
     StopSequence();
+    return exitCode;
+}
+
+int CKelConsoleThreadManager::ServeUntilExit() {
+    switch (StartProviders()) {
+    case Start::AlreadyRunning:
+        return KEL_EXIT_ALREADY_RUNNING;
+    case Start::Failed:
+        return KEL_EXIT_FAILED;
+    case Start::Running:
+        break;
+    }
+    StartWorkspace();
+    m_messageWindow.reset(new CMessageWnd);
+    if (!m_messageWindow->Initialize(m_server.get())) return KEL_EXIT_FAILED;
+    m_sessionNotifications.Register(m_messageWindow->Handle());
+    KeyboardDriverDecisions();
+    m_selfProtection.reset(new CSelfProtection);
+    m_selfProtection->Start();
+    MainLoop();
     return KEL_EXIT_OK;
 }
 

@@ -53,6 +53,8 @@ private:
     static void ListenerProc(void* context, uint32_t messageId, JsonValue& body);
 
     int RunAgent();
+    // From the providers' start to the main loop's end; the exit code.
+    int ServeUntilExit();
     Start StartProviders();
     void StartWorkspace();
     void KeyboardDriverDecisions();

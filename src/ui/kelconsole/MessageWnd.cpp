@@ -59,8 +59,15 @@ LRESULT CALLBACK CMessageWnd::WindowProc(HWND window, UINT message, WPARAM wPara
         ::SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
     }
     auto* self = reinterpret_cast<CMessageWnd*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
-    if (self && (message == WM_WTSSESSION_CHANGE || message == WM_POWERBROADCAST))
-        return self->HandleMessage(message, wParam, lParam);
+    if (self && (message == WM_WTSSESSION_CHANGE || message == WM_POWERBROADCAST)) {
+        // An exception cannot unwind through user32's frames: it ends here.
+        try {
+            return self->HandleMessage(message, wParam, lParam);
+        } catch (...) {
+            QVLOG(QVLOG_ERROR, L"CMessageWnd::WindowProc: exception caught in message 0x%04x", message);
+            return 0;
+        }
+    }
     return ::DefWindowProcW(window, message, wParam, lParam);
 }
 

@@ -84,6 +84,14 @@ HRESULT CWorkspaceManager::FrameWindow(DWORD frameId, HWND& window) {
     return m_frameManager ? m_frameManager->GetFrameHwnd(frameId, &window) : E_POINTER;
 }
 
+void CWorkspaceManager::CloseFrame(DWORD frameId) {
+    // FrameLives waits, bounded, for a new frame's window to exist.
+    if (!FrameLives(frameId)) return;
+    HWND window = nullptr;
+    if (FAILED(FrameWindow(frameId, window)) || !window || !::PostMessageW(window, WM_CLOSE, 0, 0))
+        QVLOG(QVLOG_ERROR, L"CWorkspaceManager::CloseFrame - The frame %u could not be asked to close.", frameId);
+}
+
 // Asks the PIN provider for its state; in state 3, a console window that has
 // come to the front announces that the profile changed. retries: further
 // attempts, 500 ms apart, while the frame has no window yet.

@@ -85,6 +85,8 @@ private:
     HRESULT CreateFrame(const JsonValue& description, DWORD& frameId);
     HRESULT ExecScript(DWORD frameId, const std::wstring& script);
     HRESULT FrameWindow(DWORD frameId, HWND& window);
+    // Asks a living frame's window to close, once the frame has one.
+    void CloseFrame(DWORD frameId);
     // The shared path of the mini browser and the warning.
     struct SingleFrame;
     uint32_t ShowSingleFrame(const SingleFrame& kind, DWORD& frameId, JsonValue description);
@@ -112,6 +114,7 @@ private:
                         const std::wstring& pagePath);
     void RemoveBrowserWindowInfo(BrowserWindowInfo& window);
     unsigned RemoveBrowserTabInfo(BrowserWindowInfo& window, BrowserTabInfo& tab);
+    void EraseBrowserTabInfo(const std::wstring& tabKey);
     static bool RemoveBrowserPopupInfo(const std::wstring& windowId);
     bool SetBrowserInfoActiveTab(BrowserWindowInfo* window, BrowserTabInfo* tab);
     bool IsBrowserInfoActiveTab(BrowserWindowInfo* window, BrowserTabInfo* tab);

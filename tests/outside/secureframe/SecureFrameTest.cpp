@@ -114,3 +114,19 @@ TEST(FrameComponent, UnloadsOnlyWhenNothingLives) {
     EXPECT_TRUE(holding.WaitEnded(id, SFRAME_CALL_WAIT_MS));
     EXPECT_TRUE(KelTest::WaitUntil([&] { return component.CanUnloadNow() == S_OK; }));
 }
+
+// A journal keeps its newest whole lines; a closed frame leaves the table at
+// the next launch, and its journal stays readable.
+TEST_F(FrameTest, AClosedFrameKeepsTheNewestLinesOfItsJournal) {
+    DWORD id = 0, next = 0;
+    ASSERT_EQ(S_OK, manager.get()->CreateUIFrame(Bstr(L"{}").get(), &id));
+    ASSERT_TRUE(threads.WaitAnnounced(id));
+    const std::wstring line(SFRAME_JOURNAL_MAX_CHARS / 3, L'x');
+    for (wchar_t mark : {L'a', L'b', L'c', L'd'})
+        ASSERT_EQ(S_OK, manager.get()->FrameExecScript(id, Bstr(mark + line).get()));
+    ::PostMessageW(Window(id), WM_CLOSE, 0, 0);
+    ASSERT_TRUE(threads.WaitEnded(id, SFRAME_CALL_WAIT_MS));
+    ASSERT_EQ(S_OK, manager.get()->CreateUIFrame(Bstr(L"{}").get(), &next));
+    ASSERT_NE(id, next);
+    EXPECT_EQ(L"script c" + line + L"\nscript d" + line + L"\nclose\n", FrameComponent::Journal(manager.get(), id));
+}

@@ -114,3 +114,40 @@ TEST_F(WorkspaceFrames, AddOnPopupsFollowTheirToolbar) {
     }
 }
 
+
+// A tab that one window shows and another made its active one: when the tab
+// goes, no window keeps it; a tab of one window cannot open a frame for
+// another; a window forgotten takes its frame with it.
+TEST_F(WorkspaceFrames, NoWindowKeepsATabThatWent) {
+    auto in = [](const char* window, const char* tab, JsonValue more = JsonValue::object()) {
+        more["BrowserName"] = "IE";
+        more["WindowId"] = window;
+        more["TabId"] = tab;
+        return more;
+    };
+    const JsonValue page = {{"BalloonPageName", "BHOConsole.html"}};
+    ASSERT_EQ(0u, Send(KEL_PROVIDER_WORKSPACE_MSG_SHOW_BALLOON, in("1", "7", page)));
+    ASSERT_EQ(0u, Send(KEL_PROVIDER_WORKSPACE_MSG_SHOW_BALLOON, in("2", "8", page)));
+    ASSERT_EQ(2u, threads.Announcements().size());
+    const DWORD second = threads.Announcements()[1].threadId;
+    KelTest::CapturedLog log;
+    ASSERT_EQ(0u, Send(KEL_PROVIDER_WORKSPACE_MSG_SHOW_HIDDEN_BALLOON, in("2", "7")));
+    ASSERT_EQ(0u, Send(KEL_PROVIDER_WORKSPACE_MSG_CLOSE_BALLOON, in("1", "7")));
+    ASSERT_EQ(0u, Send(KEL_PROVIDER_WORKSPACE_MSG_GET_BALLOON_STATUS, in("2", "8")));   // the maps are written out
+    EXPECT_TRUE(log.Contains("key[IE_2] -> tsWindowId[IE_2], dwUiThreadId[" + std::to_string(second) +
+                             "], pActiveBrowserTabInfo[0x00000000]")) << log.Text();
+    const struct { const char* what; uint32_t id; JsonValue body; uint32_t code; } steps[] = {
+        {"the second window's frame closes its page", KEL_PROVIDER_WORKSPACE_MSG_CLOSE_BALLOON,
+         {{"BalloonThreadId", second}, {"BalloonCloseUrl", "http://kel.test/BHOConsole.html"}}, PROVIDER_RESULT_FAILED},
+        {"its own tab again", KEL_PROVIDER_WORKSPACE_MSG_SHOW_HIDDEN_BALLOON, in("2", "8"), 0},
+        {"a tab of the second window in a third", KEL_PROVIDER_WORKSPACE_MSG_SHOW_BALLOON, in("3", "8", page),
+         PROVIDER_RESULT_FAILED},
+        {"the second window goes", KEL_PROVIDER_WORKSPACE_MSG_CLEANUP_BROWSER_MAP, in("2", "8"), PROVIDER_RESULT_FAILED},
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.what);
+        EXPECT_EQ(step.code, Send(step.id, step.body));
+    }
+    EXPECT_EQ(2u, threads.Announcements().size()) << "no frame for the third window";
+    EXPECT_TRUE(threads.WaitEnded(second, 10000)) << KelTest::Narrow(Journal(second));
+}

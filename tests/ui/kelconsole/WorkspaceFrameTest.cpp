@@ -179,3 +179,11 @@ TEST_F(UnadoptedFrames, AConsoleThatNeverRunsFailsItsRequestOnly) {
     EXPECT_EQ(console, Manager().GetConsoleUiThreadId());
     EXPECT_TRUE(::IsWindowVisible(Window(console)));
 }
+
+// Not yet ready is not gone: the next request finds the same add-on console.
+TEST_F(UnadoptedFrames, AnAddOnConsoleNotYetRunIsKept) {
+    const JsonValue hidden = {{"CreateHiddenBhoConsole", true}};
+    for (int request = 0; request < 2; ++request) EXPECT_EQ(0u, Send(KEL_PROVIDER_WORKSPACE_MSG_SHOW_BHO_CONSOLE, hidden));
+    ASSERT_EQ(1u, threads.Announcements().size());
+    EXPECT_TRUE(threads.Resume(threads.Announcements()[0].threadId));
+}
