@@ -7,9 +7,9 @@ using KelTest::WorkspaceFrames;
 
 namespace {
 
-JsonValue Tab(const char* tab, JsonValue more = JsonValue::object()) {
+JsonValue Tab(const char* tab, JsonValue more = JsonValue::object(), const char* window = "1234") {
     more["BrowserName"] = "IE";
-    more["WindowId"] = "1234";
+    more["WindowId"] = window;
     more["TabId"] = tab;
     return more;
 }
@@ -119,12 +119,7 @@ TEST_F(WorkspaceFrames, AddOnPopupsFollowTheirToolbar) {
 // goes, no window keeps it; a tab of one window cannot open a frame for
 // another; a window forgotten takes its frame with it.
 TEST_F(WorkspaceFrames, NoWindowKeepsATabThatWent) {
-    auto in = [](const char* window, const char* tab, JsonValue more = JsonValue::object()) {
-        more["BrowserName"] = "IE";
-        more["WindowId"] = window;
-        more["TabId"] = tab;
-        return more;
-    };
+    auto in = [](const char* window, const char* tab, JsonValue more = JsonValue::object()) { return Tab(tab, more, window); };
     const JsonValue page = {{"BalloonPageName", "BHOConsole.html"}};
     ASSERT_EQ(0u, Send(KEL_PROVIDER_WORKSPACE_MSG_SHOW_BALLOON, in("1", "7", page)));
     ASSERT_EQ(0u, Send(KEL_PROVIDER_WORKSPACE_MSG_SHOW_BALLOON, in("2", "8", page)));

@@ -1,0 +1,92 @@
+// The agent, started as a session starts it, against what any process of the
+// session may send: kelprobe's campaign of bad input, then a soak of
+// kelprobe clients while kelctl counts the broadcasts. KEL_RELIABILITY_LONG=1
+// runs the long versions.
+#include <windows.h>
+#include <psapi.h>
+#include <tlhelp32.h>
+
+#include <cstdio>
+#include "AgentFixture.h"
+
+namespace {
+
+constexpr DWORD PROBE_LIMIT_MS = 900000;
+constexpr DWORD THREADS_BACK_MS = 10000;
+
+bool LongRun() {
+    wchar_t value[4] = {};
+    return ::GetEnvironmentVariableW(L"KEL_RELIABILITY_LONG", value, 4) == 1 && value[0] == L'1';
+}
+
+// What Wine reports of another process: Toolhelp's threads and the working
+// set of GetProcessMemoryInfo (GetProcessHandleCount answers 0 there).
+struct Figures {
+    DWORD threads = 0;
+    unsigned long long workingSetKiB = 0;
+};
+
+Figures FiguresOf(DWORD processId) {
+    Figures figures;
+    QvCommon::UniqueHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
+    THREADENTRY32 thread = {};
+    thread.dwSize = sizeof(thread);
+    for (BOOL more = ::Thread32First(snapshot.get(), &thread); more; more = ::Thread32Next(snapshot.get(), &thread))
+        if (thread.th32OwnerProcessID == processId) ++figures.threads;
+    QvCommon::UniqueHandle process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_VM_READ, FALSE, processId));
+    PROCESS_MEMORY_COUNTERS memory = {};
+    if (process && ::GetProcessMemoryInfo(process.get(), &memory, sizeof(memory)))
+        figures.workingSetKiB = memory.WorkingSetSize / 1024;
+    return figures;
+}
+
+class HostileInput : public Agent {
+protected:
+    void SetUp() override {
+        Agent::SetUp();
+        // A restart by the memory watchdog is not what these tests watch.
+        ASSERT_TRUE(m_agentSettings.SetDword(QV_VALUE_WORKING_SET_MB, 4000));
+        StartService();
+        m_agent = StartAgent(L"-s");
+        ASSERT_TRUE(WaitServing());
+        m_before = FiguresOf(m_agent->Id());
+    }
+    void Report(const char* what) {
+        const Figures after = FiguresOf(m_agent->Id());
+        std::printf("%s: threads %lu -> %lu, working set %llu -> %llu KiB\n", what, m_before.threads, after.threads,
+                    m_before.workingSetKiB, after.workingSetKiB);
+        EXPECT_TRUE(m_agent->Running()) << "the agent ended";
+    }
+    std::unique_ptr<ChildProcess> m_agent;
+    Figures m_before;
+};
+
+} // namespace
+
+TEST_F(HostileInput, BadRecordsAndBodiesLeaveTheAgentServing) {
+    ChildProcess probe(L"kelprobe.exe", LongRun() ? L"campaign --long" : L"campaign", KelTest::ChildOptions().Capture());
+    EXPECT_EQ(0u, probe.Wait(PROBE_LIMIT_MS));
+    std::printf("%s", probe.Output().c_str());
+    Report("campaign");
+}
+
+// 10,000 queries in all, as many posts, and 400 broadcasts; the frames of the
+// clients' pop-ups close with their windows' records.
+TEST_F(HostileInput, ASoakOfClientsAndAListenerLosesNothing) {
+    const int clients = 8, perClient = (LongRun() ? 100000 : 10000) / clients;
+    const int broadcasts = clients * (perClient / 50) * 2;
+    ChildProcess listener(L"kelctl.exe", L"listen --session 0x1802 --count " + std::to_wstring(broadcasts) + L" --timeout 900",
+                          KelTest::ChildOptions().Capture());
+    ASSERT_TRUE(WaitUntil([&] { return listener.Output().find("listening") != std::string::npos; }, KelTest::CHILD_START_MS));
+    KelTest::Stopwatch watch;
+    std::vector<std::unique_ptr<ChildProcess>> soak;
+    for (int c = 0; c < clients; ++c)
+        soak.push_back(std::make_unique<ChildProcess>(
+            L"kelprobe.exe", L"soak " + std::to_wstring(1000 + c) + L" " + std::to_wstring(perClient),
+            KelTest::ChildOptions().Capture()));
+    for (auto& client : soak) EXPECT_EQ(0u, client->Wait(PROBE_LIMIT_MS)) << client->Output();
+    std::printf("soak: %d clients, %d queries each, in %lld ms\n", clients, perClient, static_cast<long long>(watch.ElapsedMs()));
+    EXPECT_EQ(0u, listener.Wait(KelTest::CHILD_START_MS)) << listener.Output().substr(0, 2000);
+    EXPECT_TRUE(WaitUntil([&] { return FiguresOf(m_agent->Id()).threads <= m_before.threads; }, THREADS_BACK_MS));
+    Report("soak");
+}
