@@ -294,6 +294,15 @@ void CKelConsoleThreadManager::HandleQueuedMessage() {
 }
 
 void CKelConsoleThreadManager::AdoptUiThread(WPARAM kind, DWORD threadId) {
+    // Any process of the desktop can post this message to the main thread:
+    // only a frame of this agent's component is adopted, or the table would
+    // fill with strangers and the end would wait for them.
+    QvCommon::UniqueCom<IUnknown> frame;
+    if (FAILED(m_frameManager->GetFrameInfo(threadId, frame.put()))) {
+        QVLOG(QVLOG_ERROR, L"CKelConsoleThreadManager::Run: Thread %u is not a frame of this agent; not adopted.", threadId);
+        return;
+    }
+    frame.reset();
     QvCommon::UniqueHandle thread(::OpenThread(KEL_UI_THREAD_ACCESS, FALSE, threadId));
     // A handle that is not valid would make every later wait fail.
     if (!thread) {

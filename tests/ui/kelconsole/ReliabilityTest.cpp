@@ -8,6 +8,7 @@
 
 #include <cstdio>
 #include "AgentFixture.h"
+#include "FrameManager.h"
 
 namespace {
 
@@ -26,13 +27,19 @@ struct Figures {
     unsigned long long workingSetKiB = 0;
 };
 
-Figures FiguresOf(DWORD processId) {
-    Figures figures;
+std::vector<DWORD> ThreadsOf(DWORD processId) {
+    std::vector<DWORD> threads;
     QvCommon::UniqueHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
     THREADENTRY32 thread = {};
     thread.dwSize = sizeof(thread);
     for (BOOL more = ::Thread32First(snapshot.get(), &thread); more; more = ::Thread32Next(snapshot.get(), &thread))
-        if (thread.th32OwnerProcessID == processId) ++figures.threads;
+        if (thread.th32OwnerProcessID == processId) threads.push_back(thread.th32ThreadID);
+    return threads;
+}
+
+Figures FiguresOf(DWORD processId) {
+    Figures figures;
+    figures.threads = static_cast<DWORD>(ThreadsOf(processId).size());
     QvCommon::UniqueHandle process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_VM_READ, FALSE, processId));
     PROCESS_MEMORY_COUNTERS memory = {};
     if (process && ::GetProcessMemoryInfo(process.get(), &memory, sizeof(memory)))
@@ -89,4 +96,14 @@ TEST_F(HostileInput, ASoakOfClientsAndAListenerLosesNothing) {
     EXPECT_EQ(0u, listener.Wait(KelTest::CHILD_START_MS)) << listener.Output().substr(0, 2000);
     EXPECT_TRUE(WaitUntil([&] { return FiguresOf(m_agent->Id()).threads <= m_before.threads; }, THREADS_BACK_MS));
     Report("soak");
+}
+
+// Another process of the desktop tells every thread of the agent that one of
+// its own threads is a new frame: the agent does not take it, and so does not
+// wait for it when it ends.
+TEST_F(HostileInput, AThreadMessageCannotMakeTheAgentAdoptAStranger) {
+    for (DWORD thread : ThreadsOf(m_agent->Id()))
+        ::PostThreadMessageW(thread, FRAME_NOTIFY_MESSAGE, FRAME_KIND_UI, ::GetCurrentThreadId());
+    EXPECT_TRUE(Logged("is not a frame of this agent; not adopted."));
+    EXPECT_EQ(0u, Exit(*m_agent));
 }
