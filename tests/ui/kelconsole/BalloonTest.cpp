@@ -134,7 +134,6 @@ TEST_F(WorkspaceFrames, NoWindowKeepsATabThatWent) {
     const struct { const char* what; uint32_t id; JsonValue body; uint32_t code; } steps[] = {
         {"the second window's frame closes its page", KEL_PROVIDER_WORKSPACE_MSG_CLOSE_BALLOON,
          {{"BalloonThreadId", second}, {"BalloonCloseUrl", "http://kel.test/BHOConsole.html"}}, PROVIDER_RESULT_FAILED},
-        {"its own tab again", KEL_PROVIDER_WORKSPACE_MSG_SHOW_HIDDEN_BALLOON, in("2", "8"), 0},
         {"a tab of the second window in a third", KEL_PROVIDER_WORKSPACE_MSG_SHOW_BALLOON, in("3", "8", page),
          PROVIDER_RESULT_FAILED},
         {"the second window goes", KEL_PROVIDER_WORKSPACE_MSG_CLEANUP_BROWSER_MAP, in("2", "8"), PROVIDER_RESULT_FAILED},

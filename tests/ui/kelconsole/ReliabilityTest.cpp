@@ -2,12 +2,12 @@
 // session may send: kelprobe's campaign of bad input, then a soak of
 // kelprobe clients while kelctl counts the broadcasts. KEL_RELIABILITY_LONG=1
 // runs the long versions.
-#include <windows.h>
+#include "AgentFixture.h"
+
 #include <psapi.h>
 #include <tlhelp32.h>
-
 #include <cstdio>
-#include "AgentFixture.h"
+#include <cstdlib>
 #include "FrameManager.h"
 
 namespace {
@@ -16,16 +16,9 @@ constexpr DWORD PROBE_LIMIT_MS = 900000;
 constexpr DWORD THREADS_BACK_MS = 10000;
 
 bool LongRun() {
-    wchar_t value[4] = {};
-    return ::GetEnvironmentVariableW(L"KEL_RELIABILITY_LONG", value, 4) == 1 && value[0] == L'1';
+    const char* value = std::getenv("KEL_RELIABILITY_LONG");
+    return value && std::string(value) == "1";
 }
-
-// What Wine reports of another process: Toolhelp's threads and the working
-// set of GetProcessMemoryInfo (GetProcessHandleCount answers 0 there).
-struct Figures {
-    DWORD threads = 0;
-    unsigned long long workingSetKiB = 0;
-};
 
 std::vector<DWORD> ThreadsOf(DWORD processId) {
     std::vector<DWORD> threads;
@@ -37,14 +30,14 @@ std::vector<DWORD> ThreadsOf(DWORD processId) {
     return threads;
 }
 
-Figures FiguresOf(DWORD processId) {
-    Figures figures;
-    figures.threads = static_cast<DWORD>(ThreadsOf(processId).size());
+// What Wine reports of another process: Toolhelp's threads and the working
+// set of GetProcessMemoryInfo (GetProcessHandleCount answers 0 there).
+std::string FiguresOf(DWORD processId) {
     QvCommon::UniqueHandle process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_VM_READ, FALSE, processId));
     PROCESS_MEMORY_COUNTERS memory = {};
-    if (process && ::GetProcessMemoryInfo(process.get(), &memory, sizeof(memory)))
-        figures.workingSetKiB = memory.WorkingSetSize / 1024;
-    return figures;
+    if (process) ::GetProcessMemoryInfo(process.get(), &memory, sizeof(memory));
+    return std::to_string(ThreadsOf(processId).size()) + " threads, working set " +
+           std::to_string(memory.WorkingSetSize / 1024) + " KiB";
 }
 
 class HostileInput : public Agent {
@@ -57,15 +50,15 @@ protected:
         m_agent = StartAgent(L"-s");
         ASSERT_TRUE(WaitServing());
         m_before = FiguresOf(m_agent->Id());
+        m_threadsBefore = ThreadsOf(m_agent->Id()).size();
     }
     void Report(const char* what) {
-        const Figures after = FiguresOf(m_agent->Id());
-        std::printf("%s: threads %lu -> %lu, working set %llu -> %llu KiB\n", what, m_before.threads, after.threads,
-                    m_before.workingSetKiB, after.workingSetKiB);
+        std::printf("%s: %s before, %s after\n", what, m_before.c_str(), FiguresOf(m_agent->Id()).c_str());
         EXPECT_TRUE(m_agent->Running()) << "the agent ended";
     }
     std::unique_ptr<ChildProcess> m_agent;
-    Figures m_before;
+    std::string m_before;
+    size_t m_threadsBefore = 0;
 };
 
 } // namespace
@@ -94,7 +87,7 @@ TEST_F(HostileInput, ASoakOfClientsAndAListenerLosesNothing) {
     for (auto& client : soak) EXPECT_EQ(0u, client->Wait(PROBE_LIMIT_MS)) << client->Output();
     std::printf("soak: %d clients, %d queries each, in %lld ms\n", clients, perClient, static_cast<long long>(watch.ElapsedMs()));
     EXPECT_EQ(0u, listener.Wait(KelTest::CHILD_START_MS)) << listener.Output().substr(0, 2000);
-    EXPECT_TRUE(WaitUntil([&] { return FiguresOf(m_agent->Id()).threads <= m_before.threads; }, THREADS_BACK_MS));
+    EXPECT_TRUE(WaitUntil([&] { return ThreadsOf(m_agent->Id()).size() <= m_threadsBefore; }, THREADS_BACK_MS));
     Report("soak");
 }
 

@@ -118,3 +118,19 @@ TEST(WorkspaceManager, FrameFailuresBecomeResultCodes) {
         EXPECT_TRUE(log.Contains(c.logged)) << c.logged;
     }
 }
+
+// A balloon frame that was made and could not be shown is not left behind.
+TEST(WorkspaceManager, ANewBalloonFrameThatCannotBeShownIsClosed) {
+    HWND window = ::CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
+    ::testing::NiceMock<MockFrameManager> frames;
+    ON_CALL(frames, CreateUIFrame(_, _)).WillByDefault(DoAll(SetArgPointee<1>(FRAME), Return(S_OK)));
+    ON_CALL(frames, GetFrameHwnd(FRAME, _)).WillByDefault(DoAll(SetArgPointee<1>(window), Return(S_OK)));
+    ON_CALL(frames, ShowFrame(_)).WillByDefault(Return(E_ACCESSDENIED));
+    KelTest::CannedController controller(0, JsonValue::object());
+    CWorkspaceProvider provider(&controller, &frames, nullptr);
+    JsonValue body = {{"BrowserName", "IE"}, {"WindowId", "1"}, {"TabId", "1"}, {"BalloonPageName", "a.html"}};
+    EXPECT_EQ(PROVIDER_RESULT_FAILED, provider.MessageProc(KEL_PROVIDER_WORKSPACE_MSG_SHOW_BALLOON, body));
+    MSG message;
+    while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageW(&message);
+    EXPECT_FALSE(::IsWindow(window));
+}
