@@ -40,21 +40,21 @@ void CWorkspaceManager::FindBrowserInfo(DWORD frameId, BrowserWindowInfo*& windo
     DumpBrowserInfo();
 }
 
-// Another window may refer to the tab too (ShowHiddenBalloon makes any tab a
-// window's active one), so every window lets go of it before it is erased.
-void CWorkspaceManager::EraseBrowserTabInfo(const std::wstring& tabKey) {
-    const auto found = m_browserTabMap.find(tabKey);
-    if (found == m_browserTabMap.end()) return;
-    for (auto& entry : m_browserWindowMap) {
-        BrowserWindowInfo& window = entry.second;
-        window.pBrowserTabInfoList.remove(&found->second);
-        if (window.pActiveBrowserTabInfo == &found->second) window.pActiveBrowserTabInfo = nullptr;
-    }
-    m_browserTabMap.erase(found);
+// A tab is in its own window's list only, but any window may hold it as its
+// active tab (ShowHiddenBalloon makes it so): every window lets go of it
+// before the record is erased.
+void CWorkspaceManager::EraseBrowserTabInfo(BrowserTabInfo& tab) {
+    const auto owner = m_browserWindowMap.find(tab.tsWindowId);
+    if (owner != m_browserWindowMap.end()) owner->second.pBrowserTabInfoList.remove(&tab);
+    for (auto& entry : m_browserWindowMap)
+        if (entry.second.pActiveBrowserTabInfo == &tab) entry.second.pActiveBrowserTabInfo = nullptr;
+    const std::wstring key = tab.tsTabId;   // the record holds it
+    m_browserTabMap.erase(key);
 }
 
 unsigned CWorkspaceManager::RemoveBrowserTabInfo(BrowserWindowInfo& window, BrowserTabInfo& tab) {
-    EraseBrowserTabInfo(tab.tsTabId);
+    window.pBrowserTabInfoList.remove(&tab);
+    EraseBrowserTabInfo(tab);
     const unsigned remained = static_cast<unsigned>(window.pBrowserTabInfoList.size());
     QVLOG(QVLOG_INFO, L"CWorkspaceManager::RemoveBrowserTabInfo - Remained _dwRemainedTabCount[%u]", remained);
     return remained;
@@ -113,7 +113,9 @@ bool CWorkspaceManager::AddBrowserInfo(const std::wstring& windowKey, const std:
 
 // The window's frame goes with its record: nobody could reach it afterwards.
 void CWorkspaceManager::RemoveBrowserWindowInfo(BrowserWindowInfo& window) {
-    while (!window.pBrowserTabInfoList.empty()) EraseBrowserTabInfo(window.pBrowserTabInfoList.front()->tsTabId);
+    std::list<BrowserTabInfo*> tabs;
+    tabs.swap(window.pBrowserTabInfoList);
+    for (BrowserTabInfo* tab : tabs) EraseBrowserTabInfo(*tab);
     CloseFrame(window.dwUiThreadId);
     m_browserWindowMap.erase(window.tsWindowId);
 }

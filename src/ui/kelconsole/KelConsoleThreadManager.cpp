@@ -295,10 +295,11 @@ void CKelConsoleThreadManager::HandleQueuedMessage() {
 
 void CKelConsoleThreadManager::AdoptUiThread(WPARAM kind, DWORD threadId) {
     // Any process of the desktop can post this message to the main thread:
-    // only a frame of this agent's component is adopted, or the table would
-    // fill with strangers and the end would wait for them.
+    // only a frame of this agent's component that still waits to be resumed
+    // is adopted, once, or the table would fill with strangers and repeats,
+    // and the end would wait for them.
     QvCommon::UniqueCom<IUnknown> frame;
-    if (FAILED(m_frameManager->GetFrameInfo(threadId, frame.put()))) {
+    if (m_frameManager->GetFrameInfo(threadId, frame.put()) == FRAME_E_NOT_FOUND) {
         QVLOG(QVLOG_ERROR, L"CKelConsoleThreadManager::Run: Thread %u is not a frame of this agent; not adopted.", threadId);
         return;
     }
@@ -311,7 +312,10 @@ void CKelConsoleThreadManager::AdoptUiThread(WPARAM kind, DWORD threadId) {
         return;
     }
     QVLOG(QVLOG_TRACE, L"CKelConsoleThreadManager::Run: Resuming UI thread %d", static_cast<int>(threadId));
-    ::ResumeThread(thread.get());
+    if (::ResumeThread(thread.get()) != 1) {
+        QVLOG(QVLOG_ERROR, L"CKelConsoleThreadManager::Run: Thread %u was not waiting to be adopted; not adopted.", threadId);
+        return;
+    }
     if (!AddHandle(thread.get())) {
         TellThreadToClose(threadId);
         return;

@@ -114,7 +114,7 @@ private:
                         const std::wstring& pagePath);
     void RemoveBrowserWindowInfo(BrowserWindowInfo& window);
     unsigned RemoveBrowserTabInfo(BrowserWindowInfo& window, BrowserTabInfo& tab);
-    void EraseBrowserTabInfo(const std::wstring& tabKey);
+    void EraseBrowserTabInfo(BrowserTabInfo& tab);
     static bool RemoveBrowserPopupInfo(const std::wstring& windowId);
     bool SetBrowserInfoActiveTab(BrowserWindowInfo* window, BrowserTabInfo* tab);
     bool IsBrowserInfoActiveTab(BrowserWindowInfo* window, BrowserTabInfo* tab);

@@ -53,6 +53,7 @@ TEST(IpcServer, RefusedCommandsStayAsTheyCameAndAdvisesRegisterOnce) {
     const struct { const char* what; uint32_t type; std::wstring body; bool refused; } deep[] = {
         {"query at the limit", OIPC_QUERY, nested(KELJSON_MAX_DEPTH), false},
         {"query one past it", OIPC_QUERY, nested(KELJSON_MAX_DEPTH + 1), true},
+        {"query of 20,000 levels", OIPC_QUERY, nested(20000), true},
         {"brackets in a string", OIPC_QUERY, L"{\"a\":\"" + std::wstring(1000, L'[') + L"\\\"[\"}", false},
         {"post one past it", OIPC_REQUEST, nested(KELJSON_MAX_DEPTH + 1), true},
     };

@@ -28,9 +28,10 @@ void FrameThreads::Loop() {
 
 void FrameThreads::AdoptThread(WPARAM kind, DWORD threadId) {
     QvCommon::UniqueHandle thread(::OpenThread(THREAD_SUSPEND_RESUME | SYNCHRONIZE, FALSE, threadId));
-    if (thread && m_adopt == Adopt::Resume) ::ResumeThread(thread.get());
+    // Recorded before it runs: a request that made the frame returns only after that.
     std::lock_guard<std::mutex> lock(m_mutex);
     m_announcements.push_back({kind, threadId});
+    if (thread && m_adopt == Adopt::Resume) ::ResumeThread(thread.get());
     m_handles[threadId] = std::move(thread);
 }
 

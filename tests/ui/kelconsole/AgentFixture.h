@@ -17,7 +17,6 @@ using KelTest::ChildProcess;
 using KelTest::WaitUntil;
 #define PIN_KEY QV_PRODUCT_KEY L"\\PinProvider"
 inline constexpr DWORD AGENT_EXIT_FAILED = 0xFFFFFFFF;
-inline constexpr DWORD STILL_RUNNING = STILL_ACTIVE;
 
 class Agent : public ::testing::Test {
 protected:

@@ -147,7 +147,7 @@ TEST_F(Agent, RestartsWhenItsMemoryGrewOnlyOnceThePinProviderSavedItsKey) {
             EXPECT_EQ(c.pinState == 2, !KelTest::ReadBytes(backup).empty());
         } else {
             if (c.logged) { EXPECT_TRUE(Logged(c.logged)); } else { ::Sleep(2000); }
-            EXPECT_EQ(STILL_RUNNING, agent->Wait(0));
+            EXPECT_EQ(static_cast<DWORD>(STILL_ACTIVE), agent->Wait(0));
             // Switched off, the watchdog asks nobody anything.
             if (c.thresholdMB == 0) { EXPECT_EQ(checks, m_log.Count("SeriousMemoryLeak: uiCnt=")); }
             EXPECT_EQ(0u, Exit(*agent));
