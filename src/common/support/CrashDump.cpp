@@ -54,13 +54,16 @@ std::wstring SEH::DumpFileName(const SYSTEMTIME& time) const {
 }
 
 LONG SEH::WriteDump(EXCEPTION_POINTERS* exception) {
+    // Declared in this order so that the end runs as it should: the file
+    // closes, the lock goes, and only then is dbghelp unloaded.
+    UniqueModule dbghelp;
     Synchronize::AutoLock lock(m_lock);
     SYSTEMTIME now;
     ::GetLocalTime(&now);
     UniqueHandle file(::CreateFileW(DumpFileName(now).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                     FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) return EXCEPTION_CONTINUE_SEARCH;
-    UniqueModule dbghelp(::LoadLibraryW(L"dbghelp.dll"));
+    dbghelp.reset(::LoadLibraryW(L"dbghelp.dll"));
     auto write = dbghelp ? reinterpret_cast<MiniDumpWriteDumpProc>(
                                reinterpret_cast<void*>(::GetProcAddress(dbghelp.get(), "MiniDumpWriteDump")))
                          : nullptr;

@@ -90,7 +90,8 @@ uint32_t CWorkspaceManager::ShowBHOConsole(JsonValue& body) {
         const DWORD foregroundThread = ::GetWindowThreadProcessId(::GetForegroundWindow(), nullptr);
         const DWORD targetThread = ::GetWindowThreadProcessId(window, nullptr);
         m_attachedForegroundThread = m_attachedTargetThread = 0;
-        if (foregroundThread != targetThread && ::AttachThreadInput(foregroundThread, targetThread, TRUE)) {
+        if (foregroundThread != targetThread) {
+            ::AttachThreadInput(foregroundThread, targetThread, TRUE);
             m_attachedForegroundThread = foregroundThread;
             m_attachedTargetThread = targetThread;
         }

@@ -27,10 +27,11 @@ constexpr DWORD KEL_MAIN_LOOP_WAIT_MS = 500;
 constexpr DWORD KEL_MEMORY_CHECK_INTERVAL_MS = 180000;
 constexpr DWORD KEL_DEFAULT_WORKING_SET_MB = 350;
 
-// A UI thread that was just resumed may not have its message queue yet when
-// it has to be told to close.
-constexpr DWORD KEL_CLOSE_POST_TRIES = 50;
-constexpr DWORD KEL_CLOSE_POST_RETRY_MS = 20;
+// A UI thread that was just resumed has no message queue until it has run
+// (Wine then refuses the post with ERROR_INVALID_THREAD_ID), so telling it to
+// close is tried again, briefly: the main loop waits meanwhile.
+constexpr DWORD KEL_CLOSE_POST_TRIES = 25;
+constexpr DWORD KEL_CLOSE_POST_RETRY_MS = 10;
 
 // Session-change and power notifications, as the message window receives them.
 constexpr WPARAM KEL_WTS_CONSOLE_CONNECT = 1;

@@ -37,6 +37,7 @@ uint32_t CWorkspaceManager::ShowConsoleUI(JsonValue& body) {
         const HRESULT created = CreateFrame(description, m_consoleFrame);
         if (FAILED(created)) {
             QVLOG(QVLOG_ERROR, L"CWorkspaceManager::ShowConsoleUI: CreateUIFrame() failed: 0x%08x", created);
+            QVLOG(QVLOG_TRACE, L"[Leave] CWorkspaceManager::ShowConsoleUI");
             return PROVIDER_RESULT_FAILED;
         }
         QVLOG(QVLOG_INFO, L"CWorkspaceManager::ShowConsoleUI: Created console UI thread: %d", m_consoleFrame);
@@ -72,9 +73,7 @@ uint32_t CWorkspaceManager::ShowConsoleUI(JsonValue& body) {
         result = PROVIDER_RESULT_FAILED;
     }
 
-    HWND window = nullptr;
-    FrameWindow(m_consoleFrame, window);
-    QueryPinStateAndAnnounce(window, WORKSPACE_WINDOW_RETRIES, L"ShowConsoleUI");
+    QueryPinStateAndAnnounce(nullptr, WORKSPACE_WINDOW_RETRIES, L"ShowConsoleUI");
 
     // A new console got the script with its description.
     if (existed) {

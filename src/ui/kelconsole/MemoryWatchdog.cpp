@@ -31,6 +31,7 @@ bool CKelConsoleThreadManager::SeriousMemoryLeak(IProviderController* controller
         s_lastCheck = now;
         s_interval = ReadRegDword(QV_PRODUCT_KEY, QV_VALUE_MEMORY_CHECK_INTERVAL, KEL_MEMORY_CHECK_INTERVAL_MS,
                                   QVREG_VIEW_DEFAULT);
+        if (s_interval == 0) s_interval = KEL_MEMORY_CHECK_INTERVAL_MS;   // not a check at every wake-up
     }
     // Compared as unsigned 32-bit numbers, also when the tick count wraps.
     if (s_lastCheck + s_interval > now) return false;

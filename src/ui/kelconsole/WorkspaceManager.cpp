@@ -93,8 +93,9 @@ void CWorkspaceManager::CloseFrame(DWORD frameId) {
 }
 
 // Asks the PIN provider for its state; in state 3, a console window that has
-// come to the front announces that the profile changed. retries: further
-// attempts, 500 ms apart, while the frame has no window yet.
+// come to the front announces that the profile changed. window: none for the
+// management console, whose window is then asked for, with retries further
+// attempts 500 ms apart while the frame has none yet.
 void CWorkspaceManager::QueryPinStateAndAnnounce(HWND window, int retries, const wchar_t* operation) {
     if (!m_controller) return;
     JsonValue pin = {{WORKSPACE_KEY_PIN_STATE, 0}};
@@ -104,6 +105,7 @@ void CWorkspaceManager::QueryPinStateAndAnnounce(HWND window, int retries, const
         return;
     }
     if (KelJson::GetInt(pin, WORKSPACE_KEY_PIN_STATE) != WORKSPACE_PIN_STATE_PROFILE_MODIFIED) return;
+    if (!window) FrameWindow(m_consoleFrame, window);
     for (int attempt = 0; !window && attempt < retries; ++attempt) {
         ::Sleep(WORKSPACE_WINDOW_RETRY_MS);
         FrameWindow(m_consoleFrame, window);
