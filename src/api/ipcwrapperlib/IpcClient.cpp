@@ -33,6 +33,7 @@ void CIpcClient::Uninitialize() {
     m_sender.reset();   // its queue drains what is still to be sent
     {
         QvCommon::Synchronize::AutoLock lock(m_receiverLock);
+        m_notifyListenAgain.Stop();
         if (m_notifyReceiver) m_notifyReceiver->ReceiveStop();
         m_notifyReceiver.reset();
         m_notifyPipeName.clear();
@@ -98,6 +99,8 @@ bool CIpcClient::EnsureNotifyReceiver() {
     // Listeners are still added and advised; they just hear nothing.
     if (started != 0)
         QVLOG(QVLOG_ERROR, L"CIpcClient::AddMessageListener: Failed to start IPC notify receiver: 0x%08x", started);
+    else
+        m_notifyListenAgain.Start(receiver.get());
     m_notifyReceiver = std::move(receiver);
     return true;
 }

@@ -11,6 +11,7 @@
 #include <string>
 #include "IpcDefs.h"
 #include "IpcPeer.h"
+#include "ListenAgain.h"
 #include "MessageBroker.h"
 #include "ProviderInterfaces.h"
 #include "Synchronize.h"
@@ -51,6 +52,7 @@ private:
     bool EnsureNotifyReceiver();
 
     std::unique_ptr<CIpcPeer> m_notifyReceiver;
+    CListenAgain m_notifyListenAgain{L"CIpcClient"};
     std::unique_ptr<CIpcPeer> m_sender;
     std::unique_ptr<MessageBroker> m_broker;
     std::atomic<bool> m_initialized{false};

@@ -7,7 +7,7 @@
 #include <vector>
 
 CIpcServer::~CIpcServer() {
-    StopWatching();
+    m_listenAgain.Stop();
     m_peer.reset();
     // Listeners still registered with the controller stay with it until it
     // releases them; they must no longer reach back into this server.
@@ -37,64 +37,20 @@ uint32_t CIpcServer::Initialize(IProviderController* controller, const std::wstr
 uint32_t CIpcServer::Start() {
     if (!m_peer || !m_controller) return PROVIDER_RESULT_NOT_INITIALIZED;
     const uint32_t started = m_peer->ReceiveStart();
-    if (started == 0) StartWatching();
+    if (started == 0) m_listenAgain.Start(m_peer.get());
     return started;
 }
 
 uint32_t CIpcServer::Stop() {
     if (!m_initialized || !m_peer) return PROVIDER_RESULT_NOT_INITIALIZED;
-    StopWatching();
+    m_listenAgain.Stop();
     return m_peer->ReceiveStop();
 }
 
 void CIpcServer::Uninitialize() {
-    StopWatching();
+    m_listenAgain.Stop();
     m_peer.reset();   // stops listening first
     m_initialized = false;
-}
-
-void CIpcServer::StartWatching() {
-    if (m_watcher) return;
-    if (!m_stopWatching.IsValid() && !m_stopWatching.Create()) {
-        QVLOG(QVLOG_ERROR, L"CIpcServer::Start: Cannot create the watcher's stop event: 0x%08x", ::GetLastError());
-        return;
-    }
-    m_stopWatching.Reset();
-    m_watcher.reset(::CreateThread(nullptr, 0, &CIpcServer::WatchProc, this, 0, nullptr));
-    if (!m_watcher)
-        QVLOG(QVLOG_ERROR, L"CIpcServer::Start: Cannot watch the accept thread: 0x%08x", ::GetLastError());
-}
-
-void CIpcServer::StopWatching() {
-    if (!m_watcher) return;
-    m_stopWatching.Set();
-    // The watcher's longest step is a restart of the peer, whose own waits are bounded.
-    while (::WaitForSingleObject(m_watcher.get(), IPC_THREAD_STOP_WAIT_MS) == WAIT_TIMEOUT)
-        QVLOG(QVLOG_INFO, L"CIpcServer::Stop: Waiting for the watcher to finish.");
-    m_watcher.reset();
-}
-
-DWORD WINAPI CIpcServer::WatchProc(void* server) {
-    return IpcGuard::Call(L"CIpcServer::WatchProc", [server] {
-        static_cast<CIpcServer*>(server)->WatchServing();
-        return 0u;
-    });
-}
-
-void CIpcServer::WatchServing() {
-    for (;;) {
-        const HANDLE waits[] = {m_stopWatching.Handle(), m_peer->GetAcceptThread()};
-        if (::WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0 + 1) return;   // stopped
-        QVLOG(QVLOG_ERROR, L"CIpcServer: The accept thread ended without a stop; listening on %s again.",
-              m_peer->GetPipeName().c_str());
-        m_peer->ReceiveStop();
-        const uint32_t started = m_peer->ReceiveStart();
-        if (started != 0) {
-            QVLOG(QVLOG_ERROR, L"CIpcServer: Cannot listen on %s again: 0x%08x", m_peer->GetPipeName().c_str(),
-                  started);
-            return;
-        }
-    }
 }
 
 HANDLE CIpcServer::GetAcceptThread() const { return m_peer ? m_peer->GetAcceptThread() : nullptr; }

@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 #include "IpcPeer.h"
+#include "ListenAgain.h"
 #include "ProviderInterfaces.h"
 #include "Synchronize.h"
 
@@ -80,15 +81,9 @@ private:
     uint32_t HandleQuery(CIpcCommand& command);
     uint32_t HandleAdvise(CIpcCommand& command);
     static std::wstring ListenerKey(uint32_t classId, const std::wstring& pipeName);
-    void StartWatching();
-    void StopWatching();
-    static DWORD WINAPI WatchProc(void* server);
-    void WatchServing();
 
     std::unique_ptr<CIpcPeer> m_peer;
-    // The watcher serves the pipe again when the accept thread ends unasked.
-    QvCommon::UniqueHandle m_watcher;
-    QvCommon::Synchronize::Event m_stopWatching;
+    CListenAgain m_listenAgain{L"CIpcServer"};
     IProviderController* m_controller = nullptr;
     bool m_initialized = false;
     QvCommon::Synchronize::CriticalSection m_listenerLock;

@@ -103,4 +103,15 @@ TEST(RemoteListener, TheClientPassesOnlyWellFormedNotifications) {
     ASSERT_TRUE(listening.heard.WaitForCalls(1));
     ::Sleep(SETTLE_MS);
     EXPECT_EQ(std::vector<uint32_t>{0x01060002}, listening.Heard());   // only the well-formed one
+
+    // A result record ends the notify receiver's loop, as any listening
+    // peer's; the client listens again on the same pipe and still hears.
+    KelTest::CapturedLog log;
+    ASSERT_TRUE(log.Initialized());
+    const std::wstring pipe = listening.client.GetNotifyPipeName();
+    CIpcCommand result, notify;
+    ASSERT_TRUE(WriteOnce(pipe, Serialized(Fill(result, OIPC_RESULT, 0, 0x01060003, L"{}"))));
+    EXPECT_TRUE(log.WaitFor("CIpcClient: The accept thread ended without a stop; listening on " + KelTest::Narrow(pipe)));
+    const std::vector<BYTE> notification = Serialized(Fill(notify, OIPC_NOTIFY, 0, 0x01060004, KelTest::Widen(BODY.dump())));
+    EXPECT_TRUE(KelTest::WaitUntil([&] { return WriteOnce(pipe, notification) && listening.heard.WaitForCalls(2, 1000); }));
 }
