@@ -42,10 +42,7 @@ std::vector<BYTE> Record(uint32_t type, uint32_t classId, uint32_t messageId, co
     command.SetCommandType(type);
     command.SetIpcInfo({classId, messageId});
     command.PutPayloadData(payload);
-    std::vector<BYTE> bytes(command.GetSerializedSize());
-    uint32_t capacity = static_cast<uint32_t>(bytes.size());
-    if (!command.Serialize(bytes.data(), capacity)) bytes.clear();
-    return bytes;
+    return command.Serialized();
 }
 
 // One connection of a client: connect, write, close.

@@ -32,9 +32,8 @@ CIpcBuffer::CIpcBuffer(uint32_t commandType, HANDLE event, CIpcPeer* owner, CPip
 
 bool CIpcBuffer::StoreCommand(const CIpcCommand& command) {
     try {
-        std::vector<BYTE> bytes(command.GetSerializedSize());
-        uint32_t capacity = static_cast<uint32_t>(bytes.size());
-        if (!command.Serialize(bytes.data(), capacity)) return false;
+        std::vector<BYTE> bytes = command.Serialized();
+        if (bytes.empty()) return false;
         m_bytes.swap(bytes);
         return true;
     } catch (const std::bad_alloc&) {

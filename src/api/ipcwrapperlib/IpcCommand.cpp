@@ -149,6 +149,13 @@ bool CIpcCommand::Serialize(BYTE* buffer, uint32_t& capacity) const {
     return true;
 }
 
+std::vector<BYTE> CIpcCommand::Serialized() const {
+    std::vector<BYTE> bytes(GetSerializedSize());
+    uint32_t capacity = static_cast<uint32_t>(bytes.size());
+    if (!Serialize(bytes.data(), capacity)) bytes.clear();
+    return bytes;
+}
+
 bool CIpcCommand::Deserialize(const BYTE* buffer, uint32_t length) {
     ReleasePayload();
     ReadHeader(buffer);

@@ -6,6 +6,7 @@
 #include <windows.h>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 struct IPCST_IPCINFO {
     uint32_t classId;
@@ -38,6 +39,8 @@ public:
     bool GetPayloadData(std::wstring& text) const;
     // Fails when capacity is too small, storing the size needed into it.
     bool Serialize(BYTE* buffer, uint32_t& capacity) const;
+    // The record as it goes on the wire; empty when it cannot be written.
+    std::vector<BYTE> Serialized() const;
     // The caller guarantees length >= 56.
     bool Deserialize(const BYTE* buffer, uint32_t length);
     bool IsValid() const { return m_headerSize == HEADER_SIZE; }

@@ -53,8 +53,6 @@ void CIpcServer::Uninitialize() {
     m_initialized = false;
 }
 
-HANDLE CIpcServer::GetAcceptThread() const { return m_peer ? m_peer->GetAcceptThread() : nullptr; }
-
 uint32_t CIpcServer::RcvCallback(CIpcCommand& command, void* server) {
     if (!server) {
         QVLOG(QVLOG_ERROR, L"CIpcServer::RcvCallback: Invalid parameter.");

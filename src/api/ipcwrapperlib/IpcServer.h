@@ -63,8 +63,6 @@ public:
     uint32_t Start();
     uint32_t Stop();
     void Uninitialize();
-    // The peer's accept thread, or null: it ends when the server stops serving.
-    HANDLE GetAcceptThread() const;
 
     static uint32_t RcvCallback(CIpcCommand& command, void* server);
     uint32_t HandleRcvCallback(CIpcCommand& command);

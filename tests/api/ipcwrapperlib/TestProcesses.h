@@ -23,13 +23,7 @@ inline std::wstring PayloadOf(const CIpcCommand& command) {
     command.GetPayloadData(text);
     return text;
 }
-// The record as it goes on the wire; empty when it cannot be written.
-inline std::vector<BYTE> Serialized(const CIpcCommand& command) {
-    std::vector<BYTE> bytes(command.GetSerializedSize());
-    uint32_t capacity = static_cast<uint32_t>(bytes.size());
-    if (!command.Serialize(bytes.data(), capacity)) bytes.clear();
-    return bytes;
-}
+inline std::vector<BYTE> Serialized(const CIpcCommand& command) { return command.Serialized(); }
 
 // Writes the bytes as one connection of a client: connect, write, close.
 inline bool WriteOnce(const std::wstring& pipe, const std::vector<BYTE>& bytes) {
