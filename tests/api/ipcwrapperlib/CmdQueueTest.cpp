@@ -9,14 +9,14 @@
 // tests: each owns its worker count.
 namespace {
 
-// The queue calls a plain function: the probe and the item time live here.
+// The queue calls a plain function: the probe and the gate live here.
 KelTest::ConcurrencyProbe* s_probe = nullptr;
-DWORD s_sleepMs = 0;
+HANDLE s_gate = nullptr;   // when set, each item waits for it (bounded)
 std::atomic<int> s_discarded{0};
 
-void SlowCallback(CmdQueueItem&) {
+void HeldCallback(CmdQueueItem&) {
     KelTest::ConcurrencyProbe::Scope inside(*s_probe);
-    ::Sleep(s_sleepMs);
+    if (s_gate) ::WaitForSingleObject(s_gate, 30000);
 }
 
 void CountDiscard(CmdQueueItem& item) {
@@ -26,44 +26,47 @@ void CountDiscard(CmdQueueItem& item) {
 
 struct QueueTest : ::testing::Test {
     KelTest::ConcurrencyProbe probe;
-    QueueTest() {
-        s_probe = &probe;
-        s_sleepMs = 0;
-        s_discarded = 0;
-    }
+    QueueTest() { s_probe = &probe; s_gate = nullptr; s_discarded = 0; }
     static std::wstring Name() { return KelTest::UniqueName(L"{queue}"); }
+    // The queue's events are named in the global namespace with the process id.
+    static HANDLE QueueEvent(const std::wstring& name, const wchar_t* kind) {
+        return ::OpenEventW(SYNCHRONIZE, FALSE,
+                            (L"Global\\" + name + kind + std::to_wstring(::GetCurrentProcessId())).c_str());
+    }
 };
 
 } // namespace
 
-// An idle queue stops at once and refuses work from then on. A busy one
-// drains for at most its time-out (one worker, items of 400 ms: after one
-// second the stop event ends the workers), and what is left is not delivered.
+// An idle queue stops at once (no one-second drain step) and refuses work
+// from then on. A busy one drains for at most its time-out: its one worker is
+// held inside an item until the stop event is signalled, after one second,
+// and what is left is not delivered.
 TEST_F(QueueTest, StopDrainsForAtMostItsTimeOutAndThenRefusesWork) {
     CmdQueue idle(3, Name());
-    idle.start(&SlowCallback);
+    idle.start(&HeldCallback);
     KelTest::Stopwatch watch;
     EXPECT_EQ(0, idle.stop(5000));
-    EXPECT_LT(watch.ElapsedMs(), 500);
+    EXPECT_LT(watch.ElapsedMs(), 1000);
     EXPECT_EQ(CmdQueue::ADD_REFUSED, idle.add(1, nullptr));
-    s_sleepMs = 400;
-    CmdQueue busy(1, Name());
-    busy.start(&SlowCallback);
-    for (int i = 0; i < 10; ++i) busy.add(1, nullptr);
+    const std::wstring name = Name();
+    CmdQueue busy(1, name);
+    QvCommon::UniqueHandle stopEvent(QueueEvent(name, L"Stop"));
+    s_gate = stopEvent.get();
+    busy.start(&HeldCallback);
+    for (int i = 0; i < 3; ++i) busy.add(1, nullptr);
+    ASSERT_TRUE(KelTest::WaitUntil([&] { return probe.Running() == 1; }));
     watch.Restart();
     EXPECT_EQ(0, busy.stop(1000));
-    EXPECT_LT(watch.ElapsedMs(), 1900);
-    EXPECT_LT(probe.Entries(), 10);
+    EXPECT_LT(watch.ElapsedMs(), 10000);   // 30 s per item when the drain is not bounded
+    EXPECT_EQ(1, probe.Entries());
 }
 
 // The workers sleep again once the list is empty: the data event is reset.
 TEST_F(QueueTest, DataEventIsResetWhenTheLastItemIsTaken) {
     const std::wstring name = Name();
     CmdQueue queue(2, name);
-    queue.start(&SlowCallback);
-    // The events are named in the global namespace with the process id.
-    const std::wstring dataName = L"Global\\" + name + L"DataArrive" + std::to_wstring(::GetCurrentProcessId());
-    QvCommon::UniqueHandle data(::OpenEventW(SYNCHRONIZE, FALSE, dataName.c_str()));
+    queue.start(&HeldCallback);
+    QvCommon::UniqueHandle data(QueueEvent(name, L"DataArrive"));
     ASSERT_TRUE(data.valid());
     for (int i = 0; i < 3; ++i) queue.add(1, nullptr);
     EXPECT_TRUE(KelTest::WaitUntil([&] { return probe.Entries() == 3 && probe.Running() == 0; }));
@@ -71,18 +74,21 @@ TEST_F(QueueTest, DataEventIsResetWhenTheLastItemIsTaken) {
 }
 
 TEST_F(QueueTest, ItemsLeftAtStopGoToTheDiscardProcedure) {
-    s_sleepMs = 300;
+    QvCommon::Synchronize::Event release;
+    ASSERT_TRUE(release.Create());
+    s_gate = release.Handle();
     {
         CmdQueue queue(1, Name());
-        queue.start(&SlowCallback, &CountDiscard);
+        queue.start(&HeldCallback, &CountDiscard);
         for (int i = 0; i < 8; ++i) queue.add(1, new int(i));
-        ::Sleep(100);
+        ASSERT_TRUE(KelTest::WaitUntil([&] { return probe.Running() == 1; }));   // the worker holds the first
         EXPECT_EQ(CmdQueue::STOP_TIMED_OUT, queue.stop(0));   // no draining, and the worker is busy
+        release.Set();
         EXPECT_EQ(0, queue.stop(5000));
         EXPECT_EQ(0, s_discarded.load());   // only the destruction discards
     }
-    // The one worker took at most one item before the stop; every other one
-    // is discarded, none both delivered and discarded.
-    EXPECT_LE(probe.Entries(), 1);
-    EXPECT_EQ(8, probe.Entries() + s_discarded.load());
+    // The one worker took one item before the stop; every other one is
+    // discarded, none both delivered and discarded.
+    EXPECT_EQ(1, probe.Entries());
+    EXPECT_EQ(7, s_discarded.load());
 }

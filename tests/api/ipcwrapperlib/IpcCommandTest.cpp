@@ -39,7 +39,7 @@ TEST(IpcCommand, SerializedRecordCarriesHeaderAndPayload) {
     CIpcCommand query;
     Fill(query, OIPC_QUERY, 6, 0x18000005, L"{\"a\":1234}");   // 10 code units
     query.SetStatus(0x10020005);
-    std::vector<BYTE> bytes = Serialized(query);
+    std::vector<BYTE> bytes = query.Serialized();
     const uint32_t pid = ::GetCurrentProcessId(), tid = ::GetCurrentThreadId(), seq = query.GetSequence();
     EXPECT_EQ(Header({{0, 56}, {4, OIPC_QUERY}, {8, 0x10020005}, {12, pid}, {16, tid}, {20, seq}, {24, 6},
                       {28, 0x18000005}, {32, 20}}, Utf16(L"{\"a\":1234}")),   // no address of ours
@@ -47,7 +47,7 @@ TEST(IpcCommand, SerializedRecordCarriesHeaderAndPayload) {
     uint32_t tooSmall = 60;
     EXPECT_FALSE(query.Serialize(bytes.data(), tooSmall));
     EXPECT_EQ(76u, tooSmall);
-    EXPECT_EQ(56u, Serialized(CIpcCommand()).size());   // an empty record is its header
+    EXPECT_EQ(56u, CIpcCommand().Serialized().size());   // an empty record is its header
 
     const IPCST_IPCINFO info = query.GetIpcInfo();
     query.Reset();
@@ -58,15 +58,11 @@ TEST(IpcCommand, SerializedRecordCarriesHeaderAndPayload) {
     ASSERT_TRUE(query.PutPayloadData(L"{\"ok\":1}"));
     EXPECT_EQ(Header({{0, 56}, {4, OIPC_RESULT}, {12, pid}, {16, tid}, {20, seq}, {24, 6}, {28, 0x18000005},
                       {32, 16}, {48, 0x10000003}}, Utf16(L"{\"ok\":1}")),   // the return value's high half is not sent
-              Serialized(query));
+              query.Serialized());
 }
 
 TEST(IpcCommand, DeserializeChecksIntegrityAndSizeAndNamesTheReturnPipe) {
-    const struct Case {
-        const char* what;
-        std::vector<BYTE> bytes;
-        bool accepted;
-    } cases[] = {
+    const struct Case { const char* what; std::vector<BYTE> bytes; bool accepted; } cases[] = {
         {"well formed", Query(56, 8, "xxxxxxxx"), true},
         {"first word 57", Query(57, 8, "xxxxxxxx"), false},
         {"size mismatch: header says 8, 6 arrived", Query(56, 8, "xxxxxx"), false},

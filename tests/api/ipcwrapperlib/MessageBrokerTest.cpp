@@ -3,7 +3,6 @@
 #include "MessageBroker.h"
 #include "TestSupport.h"
 
-#include <atomic>
 #include <stdexcept>
 
 using KelTest::ListenerRecorder;
@@ -11,9 +10,6 @@ using KelTest::ListenerRecorder;
 namespace {
 
 const JsonValue BODY = JsonValue::parse(R"({"list":[1,2,3],"name":"x"})");
-
-// A stray call would have come by now.
-constexpr DWORD SETTLE_MS = 200;
 
 // Every listener outlives its broker: the broker's Stop calls each one last.
 struct Broker : ::testing::Test {
@@ -38,7 +34,7 @@ TEST_F(Broker, EachListenerOfTheClassIsCalledOnceWithAnEqualCopy) {
     body.clear();   // the broker holds copies
     ASSERT_TRUE(a.WaitForCalls(1) && b.WaitForCalls(1));
     EXPECT_EQ(0u, Broadcast(0x01070002));   // no listeners: nothing to do
-    ::Sleep(SETTLE_MS);
+    broker.Stop();   // its speakers end only once every queued call was made
     for (ListenerRecorder* recorder : {&a, &b}) {
         const std::vector<KelTest::HeardCall> calls = recorder->Calls();
         ASSERT_EQ(1u, calls.size());
@@ -49,18 +45,25 @@ TEST_F(Broker, EachListenerOfTheClassIsCalledOnceWithAnEqualCopy) {
     EXPECT_TRUE(c.Calls().empty());
 }
 
+// Each listener is held until the test lets it go: the fourth call can only
+// be made by the first speaker that is free again.
 TEST_F(Broker, ThreeSpeakersCallListenersAtOnceAndAFourthCallWaits) {
     KelTest::ConcurrencyProbe overlap;
-    for (ListenerRecorder* recorder : {&a, &b, &c, &d}) {
-        recorder->DelayEachBy(400);
-        recorder->CountOverlapIn(&overlap);
-        ASSERT_EQ(0u, Listen(*recorder));
+    QvCommon::Synchronize::Event gates[4];
+    ListenerRecorder* recorders[] = {&a, &b, &c, &d};
+    for (int i = 0; i < 4; ++i) {
+        ASSERT_TRUE(gates[i].Create());
+        recorders[i]->HoldOn(gates[i].Handle());
+        recorders[i]->CountOverlapIn(&overlap);
+        ASSERT_EQ(0u, Listen(*recorders[i]));
     }
-    KelTest::Stopwatch watch;   // the broadcaster does not wait for any of them
-    ASSERT_EQ(0u, Broadcast(0x01060001));
-    EXPECT_LT(watch.ElapsedMs(), 200);
-    for (ListenerRecorder* recorder : {&a, &b, &c, &d}) ASSERT_TRUE(recorder->WaitForCalls(1));
+    ASSERT_EQ(0u, Broadcast(0x01060001));   // returns while every listener is held
+    ASSERT_TRUE(KelTest::WaitUntil([&] { return overlap.Running() == 3; }));
+    ASSERT_TRUE(gates[0].Set() && KelTest::WaitUntil([&] { return overlap.Entries() == 4; }));
+    for (auto& gate : gates) gate.Set();
+    for (ListenerRecorder* recorder : recorders) ASSERT_TRUE(recorder->WaitForCalls(1));
     EXPECT_EQ(static_cast<int>(BROKER_SPEAKER_THREADS), overlap.MaxRunning());
+    EXPECT_EQ(a.Calls()[0].threadId, d.Calls()[0].threadId);
 }
 
 TEST_F(Broker, ThePairIsHeldOnceAndRemovingItReleasesItOnASpeakerThread) {
@@ -68,13 +71,12 @@ TEST_F(Broker, ThePairIsHeldOnceAndRemovingItReleasesItOnASpeakerThread) {
     ASSERT_EQ(0u, Broadcast(0x01060003));
     ASSERT_TRUE(a.WaitForCalls(1));
     ASSERT_EQ(0u, Remove(a));
-    ASSERT_TRUE(a.WaitForRelease());
+    ASSERT_TRUE(KelTest::WaitUntil([&] { return a.Releases() == 1; }));
     EXPECT_NE(::GetCurrentThreadId(), a.ReleaseThread());
     // Removing what is not registered changes nothing.
     EXPECT_EQ(0u, Remove(a));
     EXPECT_EQ(0u, Broadcast(0x01060004));
-    ::Sleep(SETTLE_MS);
-    broker.Stop();   // no second release: the pair is gone
+    broker.Stop();   // after every queued call; no second release: the pair is gone
     EXPECT_EQ(1u, a.Calls().size());
     EXPECT_EQ(1, a.Releases());
 }
@@ -119,33 +121,10 @@ TEST(MessageBroker, StopThatTimesOutKeepsTheSpeakersAndStillReleasesListeners) {
 }
 
 namespace {
-struct SelfRemover {
-    MessageBroker* broker = nullptr;
-    std::atomic<int> calls{0};
-    std::atomic<int> releases{0};
-};
-void RemoveSelf(void* context, uint32_t messageId, JsonValue&) {
-    auto* self = static_cast<SelfRemover*>(context);
-    ++(messageId == 0 ? self->releases : self->calls);   // message 0 is the release
-    if (messageId != 0) self->broker->RemoveMessageListener(0x106, &RemoveSelf, self);
-}
 void Throw(void*, uint32_t messageId, JsonValue&) {
     if (messageId != 0) throw std::runtime_error("listener failed");
 }
 } // namespace
-
-TEST(MessageBroker, AListenerMayRemoveItselfFromItsOwnCall) {
-    SelfRemover self;
-    MessageBroker broker;
-    self.broker = &broker;
-    ASSERT_TRUE(broker.Start());
-    ASSERT_EQ(0u, broker.AddMessageListener(0x106, &RemoveSelf, &self));
-    ASSERT_EQ(0u, broker.BroadcastMessageToListeners(0x01060007, BODY));
-    EXPECT_TRUE(KelTest::WaitUntil([&] { return self.releases == 1; }));
-    EXPECT_EQ(1, self.calls.load());
-    broker.Stop();
-    EXPECT_EQ(1, self.releases.load());
-}
 
 // A listener that throws costs its own call only: the speaker logs it and
 // goes on with the next call.

@@ -48,10 +48,7 @@ struct Listener {
 } // namespace
 
 TEST(Pipe, MessagesArriveWholeOneConnectionEach) {
-    const struct Case {
-        const char* what;
-        size_t size;
-    } cases[] = {
+    const struct Case { const char* what; size_t size; } cases[] = {
         {"connect and close without writing", 0}, {"one byte", 1}, {"exactly one chunk", 1024},
         {"2,500 bytes", 2500}, {"600,000 bytes: one full gathering buffer and the rest", 600000},
     };
@@ -70,21 +67,19 @@ TEST(Pipe, MessagesArriveWholeOneConnectionEach) {
 }
 
 // A writer that connects and then goes silent must not keep the server from
-// stopping either.
-TEST(Pipe, StopObjectEndsAWaitingFetch) {
-    for (bool silentWriter : {false, true}) {
-        SCOPED_TRACE(silentWriter ? "fetch from a silent writer" : "fetch waiting for a writer");
-        Listener listener(1);
-        ASSERT_TRUE(listener.ready);
-        CPipeClient silent;
-        BYTE first = 1;
-        DWORD size = 1;
-        if (silentWriter) { ASSERT_TRUE(silent.Initial(listener.name.c_str()) && silent.Send(&first, &size)); }
-        ::Sleep(200);
-        listener.Stop();
-        EXPECT_TRUE(listener.Messages().empty());
-        EXPECT_TRUE(listener.stopped);
-    }
+// stopping. (A fetch that waits for a writer ends by its stop object whenever
+// a query's watchdog fires: the peer's tests.)
+TEST(Pipe, StopObjectEndsAFetchFromASilentWriter) {
+    Listener listener(1);
+    ASSERT_TRUE(listener.ready);
+    CPipeClient silent;
+    BYTE first = 1;
+    DWORD size = 1;
+    ASSERT_TRUE(silent.Initial(listener.name.c_str()) && silent.Send(&first, &size));
+    ::Sleep(200);   // so that the fetch is likely to be reading already; it ends either way
+    listener.Stop();
+    EXPECT_TRUE(listener.Messages().empty());
+    EXPECT_TRUE(listener.stopped);
 }
 
 // Every caller may open the listening pipe (a null access list), and so may a

@@ -3,10 +3,12 @@
 #include <new>
 #include <string>
 #include "QvException.h"
+#include "TestWait.h"
 
 namespace {
 void DoAsAsked(const JsonValue& body) {
-    ::Sleep(static_cast<DWORD>(KelJson::GetInt(body, "sleep")));
+    const std::wstring hold = KelJson::GetString(body, "hold");
+    if (!hold.empty()) KelTest::NamedEvent(hold).Wait(30000);
     const std::wstring kind = KelJson::GetString(body, "throw");
     if (kind == L"bad_alloc") throw std::bad_alloc();
     if (kind == L"type_error") (void)body["throw"].get<int>();

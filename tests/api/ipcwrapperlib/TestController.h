@@ -1,12 +1,12 @@
 #pragma once
 // The provider controller behind the test servers. It answers every send
 // with {"ok":1} and the result code the body asks for ("code", 0 without),
-// first sleeps for "sleep" milliseconds if the body asks, throws what a send
-// or post asks for ("throw": "bad_alloc", "type_error" (a mistyped key read
-// through the JSON library) or "result" (a result exception)), records every
-// send and post, keeps its listeners in a MessageBroker, and
-// takes two control messages that let a test in another process drive it:
-// broadcast a message, and report what it got.
+// first waits (30 s at most) for the named event "hold" if the body names one,
+// throws what a send or post asks for ("throw": "bad_alloc", "type_error" (a
+// mistyped key read through the JSON library) or "result" (a result
+// exception)), records every send and post, keeps its listeners in a
+// MessageBroker, and takes two control messages that let a test in another
+// process drive it: broadcast a message, and report what it got.
 #include <cstdint>
 #include "ConcurrencyProbe.h"
 #include "MessageBroker.h"

@@ -9,16 +9,6 @@ ServerProcess::ServerProcess(const std::wstring& pipe)
     m_control.Initialize(m_pipe);
 }
 
-ServerProcess::~ServerProcess() {
-    m_control.Uninitialize();
-    Quit();
-}
-
-DWORD ServerProcess::Quit() {
-    m_quitEvent.Set();
-    return m_process.Wait(KelTest::CHILD_START_MS);
-}
-
 uint32_t ServerProcess::Broadcast(uint32_t messageId, const JsonValue& body) {
     JsonValue control{{"messageId", messageId}, {"body", body}};
     return m_control.SendMessageToProvider(TEST_CONTROL_CLASS, TEST_CONTROL_BROADCAST, control);

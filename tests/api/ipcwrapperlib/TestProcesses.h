@@ -10,7 +10,7 @@
 #include "TestController.h"
 #include "TestSupport.h"
 
-// A record as the tests write them, its payload as text, and its bytes.
+// A record as the tests write them, and its payload as text.
 inline CIpcCommand& Fill(CIpcCommand& command, uint32_t type, uint32_t classId, uint32_t messageId,
                          const std::wstring& payload) {
     command.SetCommandType(type);
@@ -23,7 +23,6 @@ inline std::wstring PayloadOf(const CIpcCommand& command) {
     command.GetPayloadData(text);
     return text;
 }
-inline std::vector<BYTE> Serialized(const CIpcCommand& command) { return command.Serialized(); }
 
 // Writes the bytes as one connection of a client: connect, write, close.
 inline bool WriteOnce(const std::wstring& pipe, const std::vector<BYTE>& bytes) {
@@ -37,11 +36,11 @@ class ServerProcess {
 public:
     // A unique pipe unless the test needs a product pipe.
     explicit ServerProcess(const std::wstring& pipe = KelTest::UniqueName(L"kelsrv"));
-    ~ServerProcess();
+    ~ServerProcess() { m_control.Uninitialize(); Quit(); }
     bool Ready() const { return m_ready; }
     const KelTest::LogFolder& Log() const { return m_log; }
     const std::wstring& Pipe() const { return m_pipe; }
-    DWORD Quit();   // its exit code: the start result
+    DWORD Quit() { m_quitEvent.Set(); return m_process.Wait(KelTest::CHILD_START_MS); }   // the start result
     uint32_t Broadcast(uint32_t messageId, const JsonValue& body);
     JsonValue State();
 private:

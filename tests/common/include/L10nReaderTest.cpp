@@ -16,7 +16,6 @@ TEST(L10nReader, FirstValueWinsAndOddLinesFollowTheirRules) {
         L"[KEL_CONSOLE]\r\nR_SAME=console\r\nR_CONSOLE=only here\r\n";
     LanguageTable language(KelTest::ProgramFolder(), table);
     struct Case { const char* what; const wchar_t* section; const wchar_t* key; const wchar_t* expected; } cases[] = {
-        {"plain", L"KEL_CONSOLE", L"R_MAINFRAME", L"Main"},
         {"nothing after the =", L"KEL_CONSOLE", L"R_ABOUTFRAME", nullptr},
         {"a run of =: the key keeps all but the last", L"KEL_CONSOLE", L"a=", L"b"},
         {"Global wins, the first line wins", L"KEL_CONSOLE", L"R_SAME", L"global"},
@@ -36,6 +35,12 @@ TEST(L10nReader, FirstValueWinsAndOddLinesFollowTheirRules) {
         else { ASSERT_NE(nullptr, text); EXPECT_EQ(std::wstring(c.expected), text); }
     }
     EXPECT_TRUE(log.Contains("CL10nReader::GetString - String not found[r_mainframe]"));
+    // The table the product ships beside the program, in UTF-16 as well.
+    CL10nReader shipped;
+    EXPECT_TRUE(shipped.ParseL10nFile(L"EN-US", L"KEL_CONSOLE"));
+    EXPECT_STREQ(L"Quorvane Password Manager", shipped.GetString(L"R_MAINFRAME"));
+    const std::string bytes = KelTest::ReadBytes(KelTest::ProgramFolder() + L"Resource\\EN-US\\StringTable.ini");
+    EXPECT_EQ("\xFF\xFE", bytes.substr(0, 2));
 }
 
 // A section is read in one buffer that grows to at most 32,766 characters;

@@ -7,10 +7,6 @@
 using QvCommon::DebugLog;
 using namespace KelTest;
 
-namespace {
-const DebugLog& Log() { return DebugLog::Instance(); }
-} // namespace
-
 // Before initialisation, and when a storage kind the log does not know, a
 // library that cannot be loaded, lacks an entry point, or cannot open a session
 // fails it, the module is let go and every call is dropped with false; so it
@@ -29,9 +25,7 @@ TEST_F(DebugLogTest, CallsOutsideAWorkingInitialisationAreDropped) {
     for (const Case& c : cases) {
         SCOPED_TRACE(::testing::PrintToString(std::wstring(c.label)));
         const std::wstring logFolder = c.folderIsAFile ? InFolder(L"occupied") : m_folder.Path();
-        if (c.folderIsAFile) {
-            ASSERT_TRUE(WriteText(logFolder, "a file, not a folder"));
-        }
+        if (c.folderIsAFile) { ASSERT_TRUE(WriteText(logFolder, "a file, not a folder")); }
         ASSERT_TRUE(m_key.Set(LogSettings(0x111, logFolder), QV_DEBUGLOG_INTERACTIVE));
         QvCommon::Storage::Key location(c.storageKind, HKEY_LOCAL_MACHINE, m_key.Path());
         EXPECT_FALSE(DebugLog::Instance().Initialize(TEST_MODULE, location, c.libraryFolder,
@@ -72,7 +66,7 @@ TEST_F(DebugLogTest, IniFileTakesDefaultsForMissingValues) {
         const std::wstring iniFolder = folder.Path().substr(0, folder.Path().size() - 1);
         ASSERT_TRUE(DebugLog::Instance().Initialize(TEST_MODULE, QvCommon::Storage::Key(iniFolder, L"DebugLog.ini"),
                                                     LIBRARY_FOLDER, QVLOG_SESSION_INTERACTIVE));
-        const QvDbgConfig& config = Log().GetConfig();
+        const QvDbgConfig& config = DebugLog::Instance().GetConfig();
         EXPECT_EQ(c.prefix, Field(config.logPrefix));
         EXPECT_EQ(c.file, Field(config.logFile));
         EXPECT_EQ(L"log", Field(config.logExtension));
@@ -147,7 +141,7 @@ TEST_F(DebugLogTest, RecordFollowsTheSettings) {
         for (const auto& subkey : c.subkeys) ASSERT_TRUE(key.Set(subkey.second, subkey.first));
         ASSERT_TRUE(DebugLog::Instance().Initialize(TEST_MODULE, key.Location(), LIBRARY_FOLDER, c.kind));
         EXPECT_EQ(c.loaded, IsQvDbgLoaded());
-        const QvDbgConfig& config = Log().GetConfig();
+        const QvDbgConfig& config = DebugLog::Instance().GetConfig();
         EXPECT_EQ(TEST_MODULE, Field(config.moduleName));
         EXPECT_EQ(c.folder, Field(config.logFolder));
         EXPECT_EQ(c.prefix, Field(config.logPrefix));
@@ -160,5 +154,7 @@ TEST_F(DebugLogTest, RecordFollowsTheSettings) {
     }
     EXPECT_TRUE(FileNames(m_folder.Path()).empty()) << "nothing was written while logging was off";
     // The "Enable alone" line went to the library's default folder.
-    ::DeleteFileW((TempPath() + L"QvDbg\\" + TEST_MODULE + L"_" + TodayStamp() + L".log").c_str());
+    const std::wstring defaults = TempPath() + L"QvDbg\\";
+    for (const std::wstring& name : FileNames(defaults))
+        if (name.rfind(TEST_MODULE, 0) == 0) ::DeleteFileW((defaults + name).c_str());
 }

@@ -10,10 +10,6 @@ using KelTest::RegistryScope;
 
 namespace {
 
-const wchar_t URL_CHOICE[] = L"Software\\Microsoft\\Windows\\Shell\\Associations\\UrlAssociations\\http\\UserChoice";
-const wchar_t HTM_CHOICE[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts\\.htm\\UserChoice";
-const wchar_t HTTP_COMMAND[] = L"http\\shell\\open\\command";
-const wchar_t CHROME[] = L"Software\\Google\\Update\\Clients\\{8A69D345-D564-463c-AFF1-A69D9E530F96}";
 const QvCommon::Version::Record WIN7 = {0, VER_PLATFORM_WIN32_NT, 6, 1}, VISTA = {0, VER_PLATFORM_WIN32_NT, 6, 0},
                                 XP = {0, VER_PLATFORM_WIN32_NT, 5, 1};
 
@@ -34,10 +30,12 @@ TEST(DefaultBrowser, AssociationOfTheWindowsVersionNamesTheBrowser) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         // The classes and the user's keys are read in the process's own view.
-        RegistryScope url(URL_CHOICE, KelTest::OWN_VIEW, HKEY_CURRENT_USER), htm(HTM_CHOICE, KelTest::OWN_VIEW, HKEY_CURRENT_USER),
-            command(HTTP_COMMAND, KelTest::OWN_VIEW, HKEY_CLASSES_ROOT);
+        RegistryScope url(QVBROWSER_KEY_URL_CHOICE, KelTest::OWN_VIEW, HKEY_CURRENT_USER),
+            htm(QVBROWSER_KEY_HTM_CHOICE, KelTest::OWN_VIEW, HKEY_CURRENT_USER),
+            command(QVBROWSER_KEY_HTTP_COMMAND, KelTest::OWN_VIEW, HKEY_CLASSES_ROOT);
         for (auto& set : {std::make_pair(&url, c.url), std::make_pair(&htm, c.htm)})
-            ASSERT_TRUE(set.second.empty() ? set.first->Remove(L"Progid") : set.first->SetString(L"Progid", set.second));
+            ASSERT_TRUE(set.second.empty() ? set.first->Remove(QVBROWSER_VALUE_CHOICE)
+                                           : set.first->SetString(QVBROWSER_VALUE_CHOICE, set.second));
         ASSERT_TRUE(c.command.empty() ? command.Remove(L"") : command.SetString(L"", c.command));
         QvCommon::Version::OverrideForTest(c.system);
         const std::wstring browser = KelCommon::GetDefaultBrowserName();
@@ -47,19 +45,22 @@ TEST(DefaultBrowser, AssociationOfTheWindowsVersionNamesTheBrowser) {
 }
 
 TEST(DefaultBrowser, VersionFromEachBrowsersOwnEntry) {
-    RegistryScope ie(L"Software\\Microsoft\\Internet Explorer"), ie32(L"Software\\Microsoft\\Internet Explorer", KEY_WOW64_32KEY);
-    RegistryScope firefox(L"Software\\Mozilla\\Mozilla Firefox"), firefox32(L"Software\\Mozilla\\Mozilla Firefox", KEY_WOW64_32KEY);
-    RegistryScope chromeUser(CHROME, KEY_WOW64_32KEY, HKEY_CURRENT_USER), chromeMachine(CHROME, KEY_WOW64_32KEY);
+    RegistryScope ie(QVBROWSER_KEY_IE), ie32(QVBROWSER_KEY_IE, KEY_WOW64_32KEY);
+    RegistryScope firefox(QVBROWSER_KEY_FIREFOX), firefox32(QVBROWSER_KEY_FIREFOX, KEY_WOW64_32KEY);
+    RegistryScope chromeUser(QVBROWSER_KEY_CHROME, KEY_WOW64_32KEY, HKEY_CURRENT_USER),
+        chromeMachine(QVBROWSER_KEY_CHROME, KEY_WOW64_32KEY);
     // Under WOW64, Internet Explorer's entry is the 64-bit one; Firefox's the 32-bit one.
-    ASSERT_TRUE(ie.SetString(L"Version", L"9.0.8112.16421") && ie32.SetString(L"Version", L"6.0"));
-    ASSERT_TRUE(firefox.SetString(L"CurrentVersion", L"64-bit") && firefox32.SetString(L"CurrentVersion", L"3.6.28 (en-US)"));
-    ASSERT_TRUE(chromeUser.SetString(L"pv", L"20.0.1132.47") && chromeMachine.SetString(L"pv", L"18.0.1025.162"));
+    ASSERT_TRUE(ie.SetString(QVBROWSER_VALUE_IE_VERSION, L"9.0.8112.16421") && ie32.SetString(QVBROWSER_VALUE_IE_VERSION, L"6.0") &&
+                firefox.SetString(QVBROWSER_VALUE_FIREFOX_VERSION, L"64-bit") &&
+                firefox32.SetString(QVBROWSER_VALUE_FIREFOX_VERSION, L"3.6.28 (en-US)") &&
+                chromeUser.SetString(QVBROWSER_VALUE_CHROME_VERSION, L"20.0.1132.47") &&
+                chromeMachine.SetString(QVBROWSER_VALUE_CHROME_VERSION, L"18.0.1025.162"));
     const struct { std::wstring name, expected; } cases[] = {
         {QVBROWSER_IE, L"9.0.8112.16421"}, {QVBROWSER_FIREFOX, L"3.6.28 (en-US)"}, {QVBROWSER_CHROME, L"20.0.1132.47"},
         {L"Chrome.exe", L""}, {QVBROWSER_UNKNOWN, L""},
     };
     for (const auto& c : cases) EXPECT_EQ(c.expected, KelCommon::GetBrowserVersion(c.name)) << KelTest::Narrow(c.name);
     // Installed for the machine only.
-    ASSERT_TRUE(chromeUser.Remove(L"pv"));
+    ASSERT_TRUE(chromeUser.Remove(QVBROWSER_VALUE_CHROME_VERSION));
     EXPECT_EQ(L"18.0.1025.162", KelCommon::GetBrowserVersion(QVBROWSER_CHROME));
 }

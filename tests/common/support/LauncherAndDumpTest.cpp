@@ -15,6 +15,9 @@ using QvCommon::Process::Show;
 namespace {
 
 const std::wstring PROBE = L"\"" + KelTest::ProgramFolder() + L"crash_probe.exe\" ";
+// Wine writes a full-memory dump of even a small program (over 200 MB) at a
+// few MB a second.
+constexpr DWORD FULL_DUMP_MS = 180000;
 
 LRESULT CALLBACK CountingProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_APP) ++*reinterpret_cast<int*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
@@ -70,10 +73,22 @@ TEST(CrashDump, NamedByTheLocalTimeAndTheProgram) {
 }
 
 // A crash leaves a normal dump, or a full-memory one when "DumpType" is set,
-// and the process still ends with its exception. The system's handling after
-// the dump starts the registered debugger (Wine's own one otherwise, which
-// keeps the process alive); here it is a program that ends at once.
+// named by the local time, and the process still ends with its exception.
+// The system's handling after the dump starts the registered debugger (Wine's
+// own one otherwise, which keeps the process alive); here it is a program that
+// ends at once. Wine gives a process the time zone of the Unix TZ it was
+// started with, not of the environment block its Windows parent passes (nor
+// of the registry), so ctest runs this program with TZ set east of UTC.
 TEST(CrashDump, ACrashLeavesADumpOfTheConfiguredKind) {
+    SYSTEMTIME local, utc;
+    ::GetLocalTime(&local); ::GetSystemTime(&utc);
+    ASSERT_NE(local.wHour, utc.wHour) << "needs a time zone other than UTC";
+    QvCommon::Exception::SEH::Instance().SetDumpFolder(L"");
+    auto stamp = [] {   // the date and time of a name, as the test above holds them
+        SYSTEMTIME now;
+        ::GetLocalTime(&now);
+        return QvCommon::Exception::SEH::Instance().DumpFileName(now).substr(0, 15);
+    };
     const wchar_t* const aeDebug = L"Software\\Microsoft\\Windows NT\\CurrentVersion\\AeDebug";
     KelTest::RegistryScope debugger64(aeDebug), debugger32(aeDebug, KEY_WOW64_32KEY);
     const std::wstring quick = PROBE + L"exit 0 %ld %ld";
@@ -86,11 +101,15 @@ TEST(CrashDump, ACrashLeavesADumpOfTheConfiguredKind) {
         ASSERT_TRUE(log.SetDword(QV_VALUE_DUMP_TYPE, dumpType) &&
                     log.SetString(QV_VALUE_LOG_FOLDER, folder.Path().substr(0, folder.Path().size() - 1),
                                   QV_DEBUGLOG_INTERACTIVE));
+        const std::wstring before = stamp();
         KelTest::ChildProcess probe(L"crash_probe.exe", L"crash");
         EXPECT_EQ(static_cast<DWORD>(EXCEPTION_ACCESS_VIOLATION),
-                  probe.Wait(dumpType ? KelTest::FULL_DUMP_MS : KelTest::CHILD_START_MS));
+                  probe.Wait(dumpType ? FULL_DUMP_MS : KelTest::CHILD_START_MS));
+        const std::wstring after = stamp();
         const std::vector<std::wstring> files = KelTest::FileNames(folder.Path());
         ASSERT_EQ(1u, files.size()) << (files.empty() ? std::string() : KelTest::Narrow(files.back()));
+        EXPECT_TRUE(before <= files[0].substr(0, 15) && files[0].substr(0, 15) <= after)
+            << KelTest::Narrow(before + L" " + files[0] + L" " + after);
         EXPECT_EQ(L"_crash_probe.dmp", files[0].substr(15));
         const std::string dump = KelTest::ReadBytes(folder.Path() + files[0]);
         ASSERT_GE(dump.size(), 32u);

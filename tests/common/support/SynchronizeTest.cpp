@@ -27,8 +27,7 @@ TEST(KernelObjectName, PrefixByNamespaceAndVersion) {
 TEST(Event, OnlyIfNewRefusesAnExistingName) {
     std::wstring name = UniqueName(L"KelEventTest");
     Event::Options options;
-    options.global = true;
-    options.onlyIfNew = true;
+    options.global = options.onlyIfNew = true;
     Event first;
     ASSERT_TRUE(first.Create(name, options));
     Event second;

@@ -76,23 +76,14 @@ FrameComponent::FrameComponent() : m_module(::LoadLibraryW(L"SecureFrame.dll")) 
     if (!m_module) return;
     m_getClassObject = reinterpret_cast<GetClassObjectProc>(
         reinterpret_cast<void*>(::GetProcAddress(m_module, "DllGetClassObject")));
-    m_canUnloadNow =
-        reinterpret_cast<CanUnloadNowProc>(reinterpret_cast<void*>(::GetProcAddress(m_module, "DllCanUnloadNow")));
-}
-
-HRESULT FrameComponent::GetClassObject(REFCLSID classId, REFIID iid, void** object) const {
-    return m_getClassObject ? m_getClassObject(classId, iid, object) : HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND);
 }
 
 HRESULT FrameComponent::CreateManager(QvCommon::UniqueCom<FrameManager>& manager) const {
+    if (!m_getClassObject) return HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND);
     QvCommon::UniqueCom<IClassFactory> factory;
-    HRESULT result = GetClassObject(CLSID_FrameManager, IID_IClassFactory, reinterpret_cast<void**>(factory.put()));
+    HRESULT result = m_getClassObject(CLSID_FrameManager, IID_IClassFactory, reinterpret_cast<void**>(factory.put()));
     if (FAILED(result)) return result;
     return factory.get()->CreateInstance(nullptr, IID_FrameManager, reinterpret_cast<void**>(manager.put()));
-}
-
-HRESULT FrameComponent::CanUnloadNow() const {
-    return m_canUnloadNow ? m_canUnloadNow() : HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND);
 }
 
 std::wstring FrameComponent::Journal(FrameManager* manager, DWORD frameId) {

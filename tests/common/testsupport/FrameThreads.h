@@ -68,20 +68,16 @@ class FrameComponent {
 public:
     FrameComponent();
     bool Loaded() const { return m_getClassObject != nullptr; }
-    HRESULT GetClassObject(REFCLSID classId, REFIID iid, void** object) const;
     // DllGetClassObject, CreateInstance for FrameManager, the factory released.
     HRESULT CreateManager(QvCommon::UniqueCom<FrameManager>& manager) const;
-    HRESULT CanUnloadNow() const;
 
     // What the frame did, read through the manager's inspector.
     static std::wstring Journal(FrameManager* manager, DWORD frameId);
 
 private:
     using GetClassObjectProc = HRESULT(WINAPI*)(REFCLSID, REFIID, void**);
-    using CanUnloadNowProc = HRESULT(WINAPI*)();
     HMODULE m_module = nullptr;
     GetClassObjectProc m_getClassObject = nullptr;
-    CanUnloadNowProc m_canUnloadNow = nullptr;
 };
 
 } // namespace KelTest

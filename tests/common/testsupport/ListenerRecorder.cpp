@@ -15,7 +15,6 @@ void ListenerRecorder::Record(uint32_t messageId, const JsonValue& body) {
     if (messageId != 0) {
         ConcurrencyProbe::Scope inside(*m_probe);
         if (m_gate) ::WaitForSingleObject(m_gate, GATE_LIMIT_MS);
-        if (m_delayMs) ::Sleep(m_delayMs);
     }
     std::lock_guard<std::mutex> guard(m_lock);
     if (messageId == 0) {
@@ -49,10 +48,6 @@ DWORD ListenerRecorder::ReleaseThread() const {
 
 bool ListenerRecorder::WaitForCalls(size_t count, DWORD timeoutMs) const {
     return WaitUntil([&] { return Calls().size() >= count; }, timeoutMs, 10);
-}
-
-bool ListenerRecorder::WaitForRelease(DWORD timeoutMs) const {
-    return WaitUntil([&] { return Releases() > 0; }, timeoutMs, 10);
 }
 
 } // namespace KelTest

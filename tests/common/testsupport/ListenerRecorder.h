@@ -1,7 +1,7 @@
 #pragma once
 // A listener procedure for the message broker and the IPC client that records
 // every call: message id, body and thread. Release calls (message id 0) are
-// counted apart. Optionally each call waits for a gate or sleeps, and a
+// counted apart. Optionally each call waits for a gate, and a
 // ConcurrencyProbe sees how many calls overlap.
 #include <windows.h>
 #include <mutex>
@@ -31,11 +31,9 @@ public:
     int Releases() const;
     DWORD ReleaseThread() const;   // the thread of the last release call, 0 before one
     bool WaitForCalls(size_t count, DWORD timeoutMs = 10000) const;
-    bool WaitForRelease(DWORD timeoutMs = 10000) const;
 
-    // Each notification first waits for this event (bounded), then sleeps.
+    // Each notification first waits for this event (bounded).
     void HoldOn(HANDLE gate) { m_gate = gate; }
-    void DelayEachBy(DWORD ms) { m_delayMs = ms; }
     // Shared by several recorders to see overlap between them.
     void CountOverlapIn(ConcurrencyProbe* probe) { m_probe = probe; }
     ConcurrencyProbe& Probe() { return m_ownProbe; }
@@ -48,7 +46,6 @@ private:
     int m_releases = 0;
     DWORD m_releaseThread = 0;
     HANDLE m_gate = nullptr;
-    DWORD m_delayMs = 0;
     ConcurrencyProbe m_ownProbe;
     ConcurrencyProbe* m_probe = &m_ownProbe;
 };

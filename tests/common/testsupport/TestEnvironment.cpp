@@ -4,11 +4,6 @@
 
 namespace KelTest {
 
-bool UnderWine() {
-    HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
-    return ntdll && ::GetProcAddress(ntdll, "wine_get_version");
-}
-
 EnvironmentScope::EnvironmentScope(const std::wstring& name, const std::wstring& value) : m_name(name) {
     const DWORD size = ::GetEnvironmentVariableW(name.c_str(), nullptr, 0);
     if (size > 0) {

@@ -1,13 +1,9 @@
 #pragma once
-// What the tests run on and in: Wine or Windows, and the environment
-// variables of this process.
+// Environment variables changed for the length of a test.
 #include <windows.h>
 #include <string>
 
 namespace KelTest {
-
-// Where Wine differs from Windows, a test checks what each one does.
-bool UnderWine();
 
 // An environment variable of this process, and so of the children it starts,
 // changed for the life of the object and then put back.

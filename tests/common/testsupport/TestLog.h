@@ -1,7 +1,6 @@
 #pragma once
 // The debug log as tests see it: the files the tracing library writes into a
-// folder, this process's own log captured for the life of an object, and a
-// log line taken apart.
+// folder, and this process's own log captured for the life of an object.
 #include <windows.h>
 #include <memory>
 #include <string>
@@ -50,21 +49,5 @@ private:
     void Start(DWORD level);
     CapturedLog(std::unique_ptr<TempFolder> folder, DWORD level);
 };
-
-// Splits text into lines at CR LF. complete is false when the text does not
-// end in CR LF or a lone CR or LF stands inside it.
-std::vector<std::wstring> SplitLines(const std::wstring& text, bool* complete = nullptr);
-
-// One line of the debug log:
-// "dd/mm/yyyy hh:mm:ss.mmm pppp:tttt mmm <Module> message - File.cpp(123)".
-struct LogLine {
-    int day = 0, month = 0, year = 0, hour = 0, minute = 0, second = 0, millisecond = 0;
-    DWORD processId = 0, threadId = 0;
-    std::wstring marker, module, message, file;
-    unsigned long line = 0;
-};
-bool ParseLogLine(const std::wstring& text, LogLine& parsed);
-
-std::wstring TodayStamp();   // "yyyy-mm-dd" of the local time
 
 } // namespace KelTest

@@ -10,22 +10,6 @@ std::wstring UniqueName(const std::wstring& base) {
            std::to_wstring(::GetTickCount()) + L"_" + std::to_wstring(++s_counter);
 }
 
-std::string Narrow(const std::wstring& text) {
-    int length = ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()),
-                                       nullptr, 0, nullptr, nullptr);
-    std::string narrow(length, '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), &narrow[0],
-                          length, nullptr, nullptr);
-    return narrow;
-}
-
-std::wstring Widen(const std::string& text) {
-    int length = ::MultiByteToWideChar(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring wide(length, L'\0');
-    ::MultiByteToWideChar(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), &wide[0], length);
-    return wide;
-}
-
 std::wstring ProgramFolder() {
     wchar_t self[MAX_PATH];
     DWORD length = ::GetModuleFileNameW(nullptr, self, MAX_PATH);

@@ -39,8 +39,5 @@ private:
 
 // A cold Wine process start can take seconds on a busy machine.
 constexpr DWORD CHILD_START_MS = 30000;
-// Wine writes a full-memory dump of even a small program (over 200 MB) at a
-// few MB a second.
-constexpr DWORD FULL_DUMP_MS = 180000;
 
 } // namespace KelTest

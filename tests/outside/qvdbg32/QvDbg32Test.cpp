@@ -20,17 +20,7 @@ const SYSTEMTIME LAST_DAY_OF_2025 = {2025, 12, 3, 31, 23, 59, 59, 999};
 const SYSTEMTIME FIRST_DAY_OF_2026 = {2026, 1, 4, 1, 0, 0, 0, 0};
 
 // The settings of one session; the folder is set apart.
-struct Settings { std::wstring folder, prefix, file, extension, module = L"KelConsole"; DWORD logProcess = 0; };
-
-QvDbgConfig MakeConfig(const Settings& settings) {
-    QvDbgConfig config = {};
-    auto copy = [](auto& field, const std::wstring& text) { wcsncpy_s(field, std::size(field), text.c_str(), _TRUNCATE); };
-    copy(config.logFolder, settings.folder); copy(config.logPrefix, settings.prefix);
-    copy(config.logFile, settings.file); copy(config.logExtension, settings.extension);
-    copy(config.moduleName, settings.module);
-    config.logProcess = settings.logProcess;
-    return config;
-}
+struct Settings { std::wstring folder, prefix{}, file{}, extension{}, module = L"KelConsole"; DWORD logProcess = 0; };
 
 class QvDbg32Test : public ::testing::Test {
 protected:
@@ -51,17 +41,19 @@ protected:
 
     // A session on the settings; 0 when it could not be opened.
     DWORD Open(const Settings& settings) {
-        QvDbgConfig config = MakeConfig(settings);
+        QvDbgConfig config = {};
+        auto copy = [](auto& to, const std::wstring& from) { wcsncpy_s(to, std::size(to), from.c_str(), _TRUNCATE); };
+        copy(config.logFolder, settings.folder); copy(config.logPrefix, settings.prefix);
+        copy(config.logFile, settings.file); copy(config.logExtension, settings.extension);
+        copy(config.moduleName, settings.module);
+        config.logProcess = settings.logProcess;
         DWORD handle = 0;
-        DWORD result = m_initialize(&handle, &config);
-        EXPECT_EQ(0u, result);
+        EXPECT_EQ(0u, m_initialize(&handle, &config));
         EXPECT_NE(0u, handle);
         return handle;
     }
 
     std::wstring At(const std::wstring& name) const { return Join(m_folder.Path(), name); }
-
-    static Settings SettingsFor(const std::wstring& folder) { Settings s; s.folder = folder; return s; }
 
     TempFolder m_folder;
     QvCommon::UniqueModule m_module;
@@ -94,7 +86,7 @@ TEST_F(QvDbg32Test, FileNameFollowsTheSettings) {
 }
 
 TEST_F(QvDbg32Test, EachDayHasItsFile) {
-    DWORD handle = Open(SettingsFor(m_folder.Path()));
+    DWORD handle = Open(Settings{m_folder.Path()});
     EXPECT_EQ(0u, m_trace(handle, &LAST_DAY_OF_2025, L"one\r\n"));
     EXPECT_EQ(0u, m_trace(handle, &FIRST_DAY_OF_2026, L"two\r\n"));
     // The time passed decides, not the order of the calls.
@@ -123,7 +115,7 @@ TEST_F(QvDbg32Test, FolderIsResolvedAndCreatedAtInitialisation) {
         const std::wstring file = c.created + L"\\KelConsole_2025-12-31.log";
         ::DeleteFileW(file.c_str());   // an earlier run's, in the shared default folder
         ASSERT_TRUE(::SetCurrentDirectoryW(m_folder.Path().c_str()));
-        DWORD handle = Open(SettingsFor(c.configured));
+        DWORD handle = Open(Settings{c.configured});
         ASSERT_TRUE(::SetCurrentDirectoryW(current));
         EXPECT_TRUE(IsFolder(c.created));
         EXPECT_EQ(0u, m_trace(handle, &LAST_DAY_OF_2025, L"here\r\n"));
