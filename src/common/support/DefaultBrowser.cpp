@@ -9,11 +9,9 @@ namespace {
 
 // Where each Windows version keeps the user's choice for web pages.
 struct Association { HKEY root; const wchar_t* key; const wchar_t* value; };
-const Association URL_CHOICE = {HKEY_CURRENT_USER,
-    L"Software\\Microsoft\\Windows\\Shell\\Associations\\UrlAssociations\\http\\UserChoice", L"Progid"};
-const Association HTM_CHOICE = {HKEY_CURRENT_USER,
-    L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts\\.htm\\UserChoice", L"Progid"};
-const Association HTTP_COMMAND = {HKEY_CLASSES_ROOT, L"http\\shell\\open\\command", L""};
+const Association URL_CHOICE = {HKEY_CURRENT_USER, QVBROWSER_KEY_URL_CHOICE, QVBROWSER_VALUE_CHOICE};
+const Association HTM_CHOICE = {HKEY_CURRENT_USER, QVBROWSER_KEY_HTM_CHOICE, QVBROWSER_VALUE_CHOICE};
+const Association HTTP_COMMAND = {HKEY_CLASSES_ROOT, QVBROWSER_KEY_HTTP_COMMAND, L""};
 
 // The texts that name each browser in an association, in the order they are tried.
 struct Marker { const wchar_t* first; const wchar_t* second; const wchar_t* browser; };
@@ -22,10 +20,6 @@ constexpr Marker MARKERS[] = {
     {L"firefox.exe", L"firefoxurl", QVBROWSER_FIREFOX},
     {L"chrome.exe", L"chromehtml", QVBROWSER_CHROME},
 };
-
-constexpr wchar_t IE_KEY[] = L"Software\\Microsoft\\Internet Explorer";
-constexpr wchar_t FIREFOX_KEY[] = L"Software\\Mozilla\\Mozilla Firefox";
-constexpr wchar_t CHROME_KEY[] = L"Software\\Google\\Update\\Clients\\{8A69D345-D564-463c-AFF1-A69D9E530F96}";
 
 std::wstring AsciiLower(std::wstring text) {
     for (wchar_t& c : text)
@@ -66,14 +60,19 @@ std::wstring GetBrowserVersion(DWORD kind) {
         DWORD error = 0;
         const bool wow64 = QvCommon::Process::IsWow64ModeProcess(&error);
         if (error != 0) QVLOG(QVLOG_ERROR, L"QvCommon::Process::IsWow64ModeProcess() failed: 0x%08X", error);
-        return ReadRegString(HKEY_LOCAL_MACHINE, IE_KEY, L"Version", L"", wow64 ? QVREG_VIEW_64 : QVREG_VIEW_DEFAULT);
+        return ReadRegString(HKEY_LOCAL_MACHINE, QVBROWSER_KEY_IE, QVBROWSER_VALUE_IE_VERSION, L"",
+                             wow64 ? QVREG_VIEW_64 : QVREG_VIEW_DEFAULT);
     }
     case QVBROWSER_KIND_FIREFOX:
-        return ReadRegString(HKEY_LOCAL_MACHINE, FIREFOX_KEY, L"CurrentVersion", L"", QVREG_VIEW_32);
+        return ReadRegString(HKEY_LOCAL_MACHINE, QVBROWSER_KEY_FIREFOX, QVBROWSER_VALUE_FIREFOX_VERSION, L"",
+                             QVREG_VIEW_32);
     case QVBROWSER_KIND_CHROME: {
         // Installed for the user, or else for the whole machine.
-        const std::wstring user = ReadRegString(HKEY_CURRENT_USER, CHROME_KEY, L"pv", L"", QVREG_VIEW_32);
-        return !user.empty() ? user : ReadRegString(HKEY_LOCAL_MACHINE, CHROME_KEY, L"pv", L"", QVREG_VIEW_32);
+        auto read = [](HKEY root) {
+            return ReadRegString(root, QVBROWSER_KEY_CHROME, QVBROWSER_VALUE_CHROME_VERSION, L"", QVREG_VIEW_32);
+        };
+        const std::wstring user = read(HKEY_CURRENT_USER);
+        return !user.empty() ? user : read(HKEY_LOCAL_MACHINE);
     }
     default:
         return std::wstring();

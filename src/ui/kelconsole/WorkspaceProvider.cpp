@@ -27,15 +27,29 @@ uint32_t CWorkspaceProvider::PostInitialize() {
 
 uint32_t CWorkspaceProvider::MessageProc(uint32_t messageId, JsonValue& body) {
     if (!m_manager) throw QvCommon::Exception::Result(E_FAIL);
-    // A message without arguments carries null; the operations answer into
-    // an object all the same. Anything else is no body the workspace can read.
+    if (messageId < KEL_PROVIDER_WORKSPACE_MSG_FIRST || messageId > KEL_PROVIDER_WORKSPACE_MSG_LAST)
+        return PROVIDER_RESULT_NOT_SUPPORTED;
+    // The exit message reads nothing from its body: whatever it carries, the agent ends.
+    if (messageId == KEL_PROVIDER_WORKSPACE_MSG_EXIT_PROGRAM) {
+        if (m_exitEvent) {
+            QVLOG(QVLOG_INFO, L"CWorkspaceProvider::MessageProc: Received KEL_PROVIDER_WORKSPACE_MSG_EXIT_PROGRAM.");
+            ::SetEvent(m_exitEvent);
+        }
+        return PROVIDER_RESULT_OK;
+    }
+    // The ids between the exit message and the warning name no message.
+    if (messageId > KEL_PROVIDER_WORKSPACE_MSG_EXIT_PROGRAM && messageId < KEL_PROVIDER_WORKSPACE_MSG_SHOW_SUSPICIOUS_WARNING)
+        return PROVIDER_RESULT_NOT_SUPPORTED;
+    // A message always comes with a body: the wire carries one in every
+    // record, and a message without arguments carries null (as the agent's own
+    // posts and kelctl's do). So there is no absent body to refuse here; null
+    // becomes the object the operations answer into, and only a body of
+    // another kind is one the workspace cannot read.
     if (body.is_null()) body = JsonValue::object();
     if (!body.is_object()) {
         QVLOG(QVLOG_ERROR, L"CWorkspaceProvider::MessageProc: Invalid parameter...");
         return PROVIDER_RESULT_INVALID_PARAMETER;
     }
-    if (messageId < KEL_PROVIDER_WORKSPACE_MSG_FIRST || messageId > KEL_PROVIDER_WORKSPACE_MSG_LAST)
-        return PROVIDER_RESULT_NOT_SUPPORTED;
     CWorkspaceManager& manager = *m_manager;
     switch (messageId) {
     case KEL_PROVIDER_WORKSPACE_MSG_DO_RECORD: return manager.DoRecord(body);
@@ -67,19 +81,13 @@ uint32_t CWorkspaceProvider::MessageProc(uint32_t messageId, JsonValue& body) {
     case KEL_PROVIDER_WORKSPACE_MSG_SHOW_BHO_CONSOLE: return manager.ShowBHOConsole(body);
     case KEL_PROVIDER_WORKSPACE_MSG_CLOSE_BHO_CONSOLE: return manager.CloseBHOConsole(body);
     case KEL_PROVIDER_WORKSPACE_MSG_SHOW_SUSPICIOUS_WARNING: return manager.ShowSuspiciousWarning(body);
-    case KEL_PROVIDER_WORKSPACE_MSG_EXIT_PROGRAM:
-        if (m_exitEvent) {
-            QVLOG(QVLOG_INFO, L"CWorkspaceProvider::MessageProc: Received KEL_PROVIDER_WORKSPACE_MSG_EXIT_PROGRAM.");
-            ::SetEvent(m_exitEvent);
-        }
-        return PROVIDER_RESULT_OK;
     case KEL_PROVIDER_WORKSPACE_MSG_GET_CONSOLE_UI_STATUS:
         body[WORKSPACE_KEY_CONSOLE_STATUS] = CWorkspaceManager::IsConsoleVisible();
         return PROVIDER_RESULT_OK;
     case KEL_PROVIDER_WORKSPACE_MSG_GET_ACTIVATED_UI_COUNT:
         body[WORKSPACE_KEY_ACTIVATED_COUNT] = manager.ActivatedUiCount();
         return PROVIDER_RESULT_OK;
-    default:   // 0x1800001C to 0x1800001F
+    default:   // every id is dealt with above
         return PROVIDER_RESULT_NOT_SUPPORTED;
     }
 }

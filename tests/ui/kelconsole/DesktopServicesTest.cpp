@@ -1,9 +1,11 @@
-// The clipboard read back by another process, the user's folders, the real
-// open-file dialog, and the dialog's filter label from the string table.
+// The clipboard read back by another process, the user's folders as the
+// shell names them, the real open-file dialog, and the dialog's filter label
+// from the string table.
 #include <gtest/gtest.h>
+#include <shlobj.h>
 
+#include <atomic>
 #include <thread>
-#include "Folders.h"
 #include "MockFrameManager.h"
 #include "ProductKeys.h"
 #include "ProviderMessages.h"
@@ -41,14 +43,31 @@ BOOL CALLBACK FindByClass(HWND window, LPARAM wanted) {
 
 } // namespace
 
-TEST(DesktopServices, ClipboardHoldsTheTextForOtherProcesses) {
+// The clipboard's text as another process reads it; one folder per request,
+// the desktop first, and a key that is no string is not a question.
+TEST(DesktopServices, ClipboardAndFoldersForOtherProcesses) {
+    const uint32_t COPY = KEL_PROVIDER_WORKSPACE_MSG_COPY_DATA_TO_CLIPBOARD, PATH = KEL_PROVIDER_WORKSPACE_MSG_GET_SPECIAL_PATH;
+    // The folders as the shell itself names them, with the "\\" the workspace adds.
+    wchar_t desktop[MAX_PATH] = {}, documents[MAX_PATH] = {};
+    ASSERT_EQ(S_OK, ::SHGetFolderPathW(nullptr, CSIDL_DESKTOPDIRECTORY, nullptr, SHGFP_TYPE_CURRENT, desktop));
+    ASSERT_EQ(S_OK, ::SHGetFolderPathW(nullptr, CSIDL_PERSONAL, nullptr, SHGFP_TYPE_CURRENT, documents));
+    const std::string DESKTOP = KelJson::ToUtf8(desktop) + "\\", DOCUMENTS = KelJson::ToUtf8(documents) + "\\";
     Workspace workspace;
-    const char* texts[] = {"plain", "Gr\xc3\xbc\xc3\x9f" "e \xe2\x82\xac \xf0\x9d\x84\x9e", ""};
-    for (const char* text : texts) {
-        SCOPED_TRACE(text);
-        JsonValue body = {{"CopyData", text}};
-        EXPECT_EQ(0u, workspace.Send(KEL_PROVIDER_WORKSPACE_MSG_COPY_DATA_TO_CLIPBOARD, body));
-        EXPECT_EQ(text, ClipboardSeenByAnotherProcess());
+    // reply: null for the body as it went.
+    const struct { const char* what; uint32_t id; JsonValue body, reply; } cases[] = {
+        {"plain text", COPY, {{"CopyData", "plain"}}, nullptr},
+        {"beyond ASCII", COPY, {{"CopyData", "Gr\xc3\xbc\xc3\x9f" "e \xe2\x82\xac \xf0\x9d\x84\x9e"}}, nullptr},
+        {"empty text", COPY, {{"CopyData", ""}}, nullptr},
+        {"both folders", PATH, {{"Desktop", "x"}, {"MyDocument", "y"}}, {{"Desktop", DESKTOP}, {"MyDocument", "y"}}},
+        {"desktop no string", PATH, {{"Desktop", 1}, {"MyDocument", ""}}, {{"Desktop", 1}, {"MyDocument", DOCUMENTS}}},
+        {"documents no string", PATH, {{"MyDocument", true}}, nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        JsonValue body = c.body;
+        EXPECT_EQ(0u, workspace.Send(c.id, body));
+        EXPECT_EQ(c.reply.is_null() ? c.body : c.reply, body);
+        if (c.id == COPY) { EXPECT_EQ(c.body["CopyData"].get<std::string>(), ClipboardSeenByAnotherProcess()); }
     }
 }
 
@@ -67,20 +86,24 @@ TEST(DesktopServices, OpenFileDialogGivesThePickedFile) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         const DWORD thread = ::GetCurrentThreadId();
+        std::atomic<bool> answered{false};
+        // Answers the dialog however late it shows, then closes whatever dialog
+        // is left (one that did not take the answer, or its message) until the
+        // request is answered: the test fails on the reply rather than hang.
         std::thread user([&] {
-            Wanted dialog{L"#32770", nullptr}, edit{L"Edit", nullptr};   // the file-name box
-            if (!KelTest::WaitUntil([&] { return !::EnumThreadWindows(thread, FindByClass, LPARAM(&dialog)); }, 10000))
-                return;   // the test fails on the reply
-            ::EnumChildWindows(dialog.found, FindByClass, LPARAM(&edit));
-            if (c.accept) ::SendMessageW(edit.found, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(picked.c_str()));
-            ::PostMessageW(dialog.found, WM_COMMAND, c.accept ? IDOK : IDCANCEL, 0);
-            // A dialog that did not take the answer is closed, so that the
-            // test fails on the reply rather than hang.
-            if (!KelTest::WaitUntil([&] { return !::IsWindow(dialog.found); }, 5000))
-                ::PostMessageW(dialog.found, WM_COMMAND, IDCANCEL, 0);
+            for (bool told = false;; told = true) {
+                Wanted dialog{L"#32770", nullptr}, edit{L"Edit", nullptr};   // the file-name box
+                KelTest::WaitUntil([&] { return answered || !::EnumThreadWindows(thread, FindByClass, LPARAM(&dialog)); }, INFINITE);
+                if (answered) return;
+                ::EnumChildWindows(dialog.found, FindByClass, LPARAM(&edit));
+                if (c.accept && !told) ::SendMessageW(edit.found, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(picked.c_str()));
+                ::PostMessageW(dialog.found, WM_COMMAND, c.accept && !told ? IDOK : IDCANCEL, 0);
+                KelTest::WaitUntil([&] { return answered || !::IsWindow(dialog.found); }, 5000);
+            }
         });
         JsonValue body = c.body;
         EXPECT_EQ(0u, workspace.Send(KEL_PROVIDER_WORKSPACE_MSG_GET_OPEN_FILE_NAME, body));
+        answered = true;
         user.join();
         EXPECT_EQ(c.reply, body);
     }
@@ -98,8 +121,7 @@ TEST(DesktopServices, FilterLabelComesFromTheStringTable) {
         KelTest::RegistryScope product(QV_PRODUCT_KEY);
         ASSERT_TRUE(product.SetString(QV_VALUE_LANGUAGE, language.Name()));
         Workspace workspace;
-        const wchar_t* filter = workspace.provider.GetManager()->GetOpenFileFilter();
         const std::wstring expected = c.label + L'\0' + L"*.*" + L'\0' + L"CSV" + L'\0' + L"*.CSV" + L'\0' + L'\0';
-        EXPECT_EQ(expected, std::wstring(filter, expected.size()));
+        EXPECT_EQ(expected, std::wstring(workspace.provider.GetManager()->GetOpenFileFilter(), expected.size()));
     }
 }

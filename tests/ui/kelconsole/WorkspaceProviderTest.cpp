@@ -18,7 +18,6 @@ using ::testing::StrictMock;
 
 namespace {
 constexpr DWORD FRAME = 1234;
-const JsonValue UNTOUCHED = {{"x", 1}};
 } // namespace
 
 // Nothing here reaches the frame component: a call on it fails the test.
@@ -31,11 +30,15 @@ TEST(WorkspaceProvider, AnswersWhatItServesItselfAndRefusesTheRest) {
     CWorkspaceProvider provider(&controller, &frames, exitEvent.get());
     ASSERT_NE(nullptr, provider.GetManager());
     EXPECT_EQ(KEL_PROVIDER_WORKSPACE, provider.GetClassId());
+    const JsonValue ARRAY = JsonValue::array({1, 2});
+    // logged: a line the call writes; empty: it writes nothing at all.
     const struct {
-        const char* what; uint32_t id; JsonValue body; uint32_t code; JsonValue reply; const char* logged;
+        const char* what; uint32_t id; JsonValue body; uint32_t code; JsonValue reply; std::string logged;
     } cases[] = {
-        {"gap 0x1C", 0x1800001C, UNTOUCHED, PROVIDER_RESULT_NOT_SUPPORTED, UNTOUCHED, nullptr},
-        {"above the table", 0x18000023, UNTOUCHED, PROVIDER_RESULT_NOT_SUPPORTED, UNTOUCHED, nullptr},
+        {"gap 0x1C, null body", 0x1800001C, nullptr, PROVIDER_RESULT_NOT_SUPPORTED, nullptr, ""},
+        {"gap 0x1F, a body that is no object", 0x1800001F, ARRAY, PROVIDER_RESULT_NOT_SUPPORTED, ARRAY, ""},
+        {"above the table, a body that is no object", 0x18000023, 5, PROVIDER_RESULT_NOT_SUPPORTED, 5, ""},
+        {"below the table", 0x18000000, nullptr, PROVIDER_RESULT_NOT_SUPPORTED, nullptr, ""},
         {"a body that is no object", KEL_PROVIDER_WORKSPACE_MSG_SHOW_CONSOLE_UI, 5, PROVIDER_RESULT_INVALID_PARAMETER, 5,
          "CWorkspaceProvider::MessageProc: Invalid parameter..."},
         {"activated count, asked with null", KEL_PROVIDER_WORKSPACE_MSG_GET_ACTIVATED_UI_COUNT, nullptr, 0,
@@ -47,27 +50,27 @@ TEST(WorkspaceProvider, AnswersWhatItServesItselfAndRefusesTheRest) {
         {"add-on console init data not JSON", KEL_PROVIDER_WORKSPACE_MSG_SHOW_BHO_CONSOLE, {{"BalloonInitData", "{nope"}},
          PROVIDER_RESULT_INVALID_PARAMETER, JsonValue::object(),
          "CWorkspaceManager::ShowBHOConsole: Invalud balloon init data: [{nope]"},
+        // A caller's text in a log line is cut, and says how long it was.
+        {"long init data", KEL_PROVIDER_WORKSPACE_MSG_SHOW_BHO_CONSOLE, {{"BalloonInitData", "{" + std::string(5000, 'x')}},
+         PROVIDER_RESULT_INVALID_PARAMETER, JsonValue::object(),
+         "Invalud balloon init data: [{" + std::string(QVLOG_CALLER_TEXT_LIMIT - 1, 'x') + "... (5001 chars)]"},
         {"balloon identity not strings", KEL_PROVIDER_WORKSPACE_MSG_GET_BALLOON_STATUS,
          {{"BrowserName", "IE"}, {"WindowId", 1234}, {"TabId", "7"}}, PROVIDER_RESULT_INVALID_PARAMETER,
          {{"BrowserName", "IE"}, {"WindowId", 1234}, {"TabId", "7"}, {"BalloonIsShow", false}},
          "CWorkspaceManager::MakeBalloonIdString - Invalid parameters."},
-        {"exit", KEL_PROVIDER_WORKSPACE_MSG_EXIT_PROGRAM, UNTOUCHED, 0, UNTOUCHED,
+        {"exit, whatever its body", KEL_PROVIDER_WORKSPACE_MSG_EXIT_PROGRAM, ARRAY, 0, ARRAY,
          "CWorkspaceProvider::MessageProc: Received KEL_PROVIDER_WORKSPACE_MSG_EXIT_PROGRAM."},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        const bool exits = c.id == KEL_PROVIDER_WORKSPACE_MSG_EXIT_PROGRAM && c.code == 0;
+        const size_t logged = log.Text().size();
         JsonValue body = c.body;
         EXPECT_EQ(c.code, provider.MessageProc(c.id, body));
         EXPECT_EQ(c.reply, body);
-        EXPECT_EQ(exits, ::WaitForSingleObject(exitEvent.get(), 0) == WAIT_OBJECT_0);
-        if (c.logged) { EXPECT_TRUE(log.Contains(c.logged)) << c.logged; }
+        EXPECT_EQ(c.id == KEL_PROVIDER_WORKSPACE_MSG_EXIT_PROGRAM, ::WaitForSingleObject(exitEvent.get(), 0) == WAIT_OBJECT_0);
+        ::ResetEvent(exitEvent.get());
+        if (c.logged.empty()) { EXPECT_EQ(logged, log.Text().size()); } else { EXPECT_TRUE(log.Contains(c.logged)) << c.logged; }
     }
-    // A caller's text in a log line is cut, and says how long it was.
-    JsonValue longInit = {{"BalloonInitData", "{" + std::string(5000, 'x')}};
-    EXPECT_EQ(PROVIDER_RESULT_INVALID_PARAMETER, provider.MessageProc(KEL_PROVIDER_WORKSPACE_MSG_SHOW_BHO_CONSOLE, longInit));
-    EXPECT_TRUE(log.Contains("Invalud balloon init data: [{" + std::string(QVLOG_CALLER_TEXT_LIMIT - 1, 'x') +
-                             "... (5001 chars)]"));
     EXPECT_FALSE(log.Contains(std::string(QVLOG_CALLER_TEXT_LIMIT, 'x')));
     EXPECT_TRUE(controller.Calls().empty());
     JsonValue body = JsonValue::object();
@@ -78,6 +81,7 @@ TEST(WorkspaceProvider, AnswersWhatItServesItselfAndRefusesTheRest) {
 // a successful creation is a state the workspace does not go on from.
 TEST(WorkspaceManager, FrameFailuresBecomeResultCodes) {
     const HRESULT CREATED_NONE = S_FALSE;   // marks "creation succeeds, id 0"
+    const uint32_t THROWS_E_FAIL = 0x80004005;   // a result exception carrying E_FAIL, not a code
     const struct {
         const char* what; uint32_t id; JsonValue body; HRESULT create, show; uint32_t code; const char* logged;
     } cases[] = {
@@ -85,7 +89,8 @@ TEST(WorkspaceManager, FrameFailuresBecomeResultCodes) {
          PROVIDER_RESULT_FAILED, "CWorkspaceManager::ShowConsoleUI: CreateUIFrame() failed: 0x80004005"},
         {"console not shown", KEL_PROVIDER_WORKSPACE_MSG_SHOW_CONSOLE_UI, JsonValue::object(), S_OK, E_ACCESSDENIED,
          PROVIDER_RESULT_FAILED, "CWorkspaceManager::ShowConsoleUI: Failed to show console UI (1234): 0x80070005"},
-        {"console of id 0", KEL_PROVIDER_WORKSPACE_MSG_SHOW_CONSOLE_UI, JsonValue::object(), CREATED_NONE, S_OK, 0, nullptr},
+        {"console of id 0", KEL_PROVIDER_WORKSPACE_MSG_SHOW_CONSOLE_UI, JsonValue::object(), CREATED_NONE, S_OK, THROWS_E_FAIL,
+         nullptr},
         {"pop-up not created", KEL_PROVIDER_WORKSPACE_MSG_SHOW_POPUP_WINDOW, {{"BalloonPageName", "About.html"}}, E_FAIL,
          S_OK, PROVIDER_RESULT_FAILED, "CWorkspaceManager::ShowPopupWindow: CreateUIFrame() failed: 0x80004005"},
         {"add-on console not created", KEL_PROVIDER_WORKSPACE_MSG_SHOW_BHO_CONSOLE, JsonValue::object(), E_FAIL, S_OK,
@@ -96,26 +101,18 @@ TEST(WorkspaceManager, FrameFailuresBecomeResultCodes) {
         KelTest::CapturedLog log;
         ASSERT_TRUE(log.Initialized());
         ::testing::NiceMock<MockFrameManager> frames;
-        const DWORD created = c.create == CREATED_NONE ? 0 : FRAME;
         ON_CALL(frames, WaitForReadyState(_, _)).WillByDefault(Return(FRAME_E_NOT_FOUND));
         ON_CALL(frames, WaitForReadyState(FRAME, _)).WillByDefault(Return(S_OK));
-        ON_CALL(frames, CreateUIFrame(_, _))
-            .WillByDefault(DoAll(SetArgPointee<1>(created), Return(c.create == CREATED_NONE ? S_OK : c.create)));
+        ON_CALL(frames, CreateUIFrame(_, _)).WillByDefault(DoAll(SetArgPointee<1>(c.create == CREATED_NONE ? 0 : FRAME),
+                                                                 Return(c.create == CREATED_NONE ? S_OK : c.create)));
         ON_CALL(frames, ShowFrame(_)).WillByDefault(Return(c.show));
         KelTest::CannedController controller(0, JsonValue::object());
         CWorkspaceProvider provider(&controller, &frames, nullptr);
         JsonValue body = c.body;
-        if (c.create == CREATED_NONE) {
-            try {
-                provider.MessageProc(c.id, body);
-                ADD_FAILURE() << "no result exception";
-            } catch (const QvCommon::Exception::Result& e) {
-                EXPECT_EQ(E_FAIL, e.GetResult());
-            }
-            continue;
-        }
-        EXPECT_EQ(c.code, provider.MessageProc(c.id, body));
-        EXPECT_TRUE(log.Contains(c.logged)) << c.logged;
+        uint32_t code = 0;
+        try { code = provider.MessageProc(c.id, body); } catch (const QvCommon::Exception::Result& e) { code = e.GetResult(); }
+        EXPECT_EQ(c.code, code);
+        if (c.logged) { EXPECT_TRUE(log.Contains(c.logged)) << c.logged; }
     }
 }
 
