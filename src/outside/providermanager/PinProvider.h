@@ -3,6 +3,7 @@
 //   0  no valid PIN (after an invalidation: lock, suspend, screen saver)
 //   1  PIN valid
 //   2  PIN valid, and the golden key changed since its last backup
+// (any other "PinState" makes the state unreadable: its query fails),
 // and whether the keystroke driver may be used. Its starting state comes from
 // HKLM "Software\Quorvane\NORDAL\PinProvider" (64-bit view under WOW64):
 // "PinState" (DWORD, default 1), "PinDriverEnable" (DWORD, default 1) and

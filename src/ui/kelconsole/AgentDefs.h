@@ -26,6 +26,9 @@ constexpr DWORD KEL_MAIN_LOOP_WAIT_MS = 500;
 // Memory watchdog.
 constexpr DWORD KEL_MEMORY_CHECK_INTERVAL_MS = 180000;
 constexpr DWORD KEL_DEFAULT_WORKING_SET_MB = 350;
+// In whole MiB, rounded down, and strictly above: 350 MiB and a few bytes do
+// not restart an agent whose threshold is 350.
+inline bool WorkingSetAbove(SIZE_T workingSetBytes, DWORD thresholdMB) { return (workingSetBytes >> 20) > thresholdMB; }
 
 // A UI thread that was just resumed has no message queue until it has run
 // (Wine then refuses the post with ERROR_INVALID_THREAD_ID), so telling it to

@@ -72,8 +72,7 @@ bool CKelConsoleThreadManager::SeriousMemoryLeak(IProviderController* controller
         QVLOG(QVLOG_ERROR, L"CKelConsoleThreadManager::SeriousMemoryLeak: GetProcessMemoryInfo() failed!");
         return false;
     }
-    const DWORD currentMB = static_cast<DWORD>(counters.WorkingSetSize >> 20);
-    if (currentMB <= thresholdMB) return false;
+    if (!WorkingSetAbove(counters.WorkingSetSize, thresholdMB)) return false;
     QVLOG(QVLOG_TRACE, L"CKelConsoleThreadManager::SeriousMemoryLeak: dwCurMB>dwThreMB");
 
     JsonValue pin{{"PinState", 0u}};

@@ -15,8 +15,6 @@
 
 using KelTest::ChildProcess;
 using KelTest::WaitUntil;
-#define PIN_KEY QV_PRODUCT_KEY L"\\PinProvider"
-inline constexpr DWORD AGENT_EXIT_FAILED = 0xFFFFFFFF;
 
 class Agent : public ::testing::Test {
 protected:
@@ -69,6 +67,6 @@ protected:
     KelTest::RegistryScope m_debugLog{QV_DEBUGLOG_KEY};
     KelTest::RegistryScope m_agentSettings{QV_PRODUCT_KEY, KelTest::OWN_VIEW};
     KelTest::RegistryScope m_productSettings{QV_PRODUCT_KEY};
-    KelTest::RegistryScope m_pin{PIN_KEY};
+    KelTest::RegistryScope m_pin{QV_PRODUCT_KEY L"\\PinProvider"};
     std::unique_ptr<ServiceProcess> m_service;
 };

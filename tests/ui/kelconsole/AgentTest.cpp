@@ -2,9 +2,16 @@
 // service and clients in processes of their own, over the real pipes.
 
 #include <algorithm>
+#include <map>
+#include <atomic>
+#include <thread>
+#include "AgentDefs.h"
 #include "AgentFixture.h"
+#include "WorkspaceDefs.h"
 
 namespace {
+
+const char CONSOLE_ASKED[] = "[Enter] CWorkspaceManager::ShowConsoleUI";
 
 // The mode, class and message of each journal entry.
 std::vector<std::string> Traffic(const std::vector<JsonValue>& journal) {
@@ -15,48 +22,122 @@ std::vector<std::string> Traffic(const std::vector<JsonValue>& journal) {
     return traffic;
 }
 
+size_t IndexOf(const std::vector<std::string>& items, const std::string& item) {
+    return std::find(items.begin(), items.end(), item) - items.begin();
+}
+
+// Counts the pulses of the agent's state event, from a thread that waits on it.
+class StatePulses {
+public:
+    StatePulses() : m_event(::CreateEventW(nullptr, TRUE, FALSE, L"Local\\" KEL_AGENT_STATE_EVENT)), m_thread([this] {
+        while (!m_stop) m_count += ::WaitForSingleObject(m_event.get(), 50) == WAIT_OBJECT_0;
+    }) {}
+    ~StatePulses() { m_stop = true; m_thread.join(); }
+    bool WaitFor(int count) const { return WaitUntil([&] { return m_count == count; }); }
+    int Count() const { return m_count; }
+private:
+    QvCommon::UniqueHandle m_event;
+    std::atomic<int> m_count{0}, m_stop{false};
+    std::thread m_thread;
+};
+
 } // namespace
 
-TEST_F(Agent, ServesTheSessionOnceAndASecondAgentOnlyShowsTheConsole) {
+TEST_F(Agent, StartsSilentlyAndASecondAgentOnlyAsksForTheConsole) {
     ASSERT_TRUE(m_productSettings.SetString(QV_VALUE_ENABLE_KEYSTROKE, L"1"));
     StartService();
     auto agent = StartAgent(L"-S");
     ASSERT_TRUE(WaitServing());
     EXPECT_TRUE(Logged("BHO Console UI thread created"));
-    EXPECT_EQ(0, ShownWindows());
 
-    // The setup question comes first, before anything is created. The rest
-    // reaches the service over connections of their own (registrations are
-    // one-way, posts leave through the client's worker pool), which the
-    // service handles on its pool: only their presence is fixed.
+    // Sends keep their order: the setup question before anything is made, the
+    // driver query after the registrations. Registrations and posts reach the
+    // service over connections of their own and are handled on its pool.
     ASSERT_TRUE(WaitUntil([&] { return m_service->Journal().size() >= 9; }));
-    std::vector<std::string> traffic = Traffic(m_service->Journal());
+    const std::vector<JsonValue> journal = m_service->Journal();
+    const std::vector<std::string> traffic = Traffic(journal);
     EXPECT_EQ("send 13 0x1f000005", traffic[0]);
-    std::vector<std::string> rest(traffic.begin() + 1, traffic.end()), expected = {
-        "listen 2 0x00000000", "listen 0 0x00000000", "post 12 0x1e000001", "post 13 0x1f00001f",
-        "send 13 0x1f00001c", "post 13 0x1f000011", "post 13 0x1f000017", "post 13 0x1f000028"};
-    std::sort(rest.begin(), rest.end());
-    std::sort(expected.begin(), expected.end());
-    EXPECT_EQ(expected, rest);
-    EXPECT_TRUE(m_log.Contains("EnableKeystroke = 1"));
+    const size_t driverQuery = IndexOf(traffic, "send 13 0x1f00001c");
+    EXPECT_LT(IndexOf(traffic, "listen 2 0x00000000"), driverQuery);
+    EXPECT_LT(IndexOf(traffic, "listen 0 0x00000000"), driverQuery);
+    const std::vector<std::string> expected = {"send 13 0x1f000005", "listen 2 0x00000000", "listen 0 0x00000000",
+                                         "post 12 0x1e000001", "post 13 0x1f00001f", "send 13 0x1f00001c",
+                                         "post 13 0x1f000011", "post 13 0x1f000017", "post 13 0x1f000028"};
+    EXPECT_TRUE(std::is_permutation(expected.begin(), expected.end(), traffic.begin(), traffic.end()))
+        << ::testing::PrintToString(traffic);
+    const std::map<std::string, JsonValue> bodies = {{"0x1e000001", {{"RefreshIESettings", true}}},
+                                                     {"0x1f00001c", {{"IsETDExistAndNotUpToDate", false}}},
+                                                     {"0x1f000028", {{"PinDriverEnable", true}}}};
+    for (const JsonValue& entry : journal)
+        if (bodies.count(entry["message"])) { EXPECT_EQ(bodies.at(entry["message"]), entry["body"]) << entry.dump(); }
+    // The PIN provider lives in the agent: what it is told is in the agent's log, in order.
+    const std::string log = m_log.Text();
+    const size_t started = log.find("CPinProvider::MessageProc: 0x1100007c null"),
+                 keystroke = log.find("CPinProvider::MessageProc: 0x1100002c null"),
+                 driver = log.find("CPinProvider::MessageProc: 0x1100004e {\"PinDriverEnable\":true}");
+    EXPECT_TRUE(started < keystroke && keystroke < driver && driver != std::string::npos) << log;
 
-    for (const wchar_t* second : {L"-s", L""}) {
-        SCOPED_TRACE(KelTest::Narrow(second));
-        auto other = StartAgent(second);
-        EXPECT_EQ(1u, other->Wait(KelTest::CHILD_START_MS));
-    }
-    // Only the agent started without "-s" asked for the console.
+    for (const wchar_t* second : {L"-s", L""}) EXPECT_EQ(1u, StartAgent(second)->Wait(KelTest::CHILD_START_MS));
     EXPECT_TRUE(WaitUntil([] { return ShownWindows() == 1; }));
     EXPECT_EQ(2u, m_log.Count("***** Session agent is already running."));
-
     EXPECT_EQ(0u, Exit(*agent));
     EXPECT_TRUE(m_log.Contains("CKelConsoleThreadManager::Run: Waiting for all 2 workspace threads to finish."));
+    // Only the agent started without "-s" asked, once: not the first, not the silent second.
+    EXPECT_EQ(1u, m_log.Count(CONSOLE_ASKED));
+}
+
+TEST_F(Agent, HoldsTheStateMutexWhileItStartsAndStopsAndPulsesTheStateEvent) {
+    StartService();
+    StatePulses pulses;
+    QvCommon::UniqueHandle mutex(::CreateMutexW(nullptr, TRUE, L"Local\\" KEL_AGENT_STATE_MUTEX));
+    ASSERT_TRUE(mutex);
+    auto agent = StartAgent(L"-s");
+    ASSERT_TRUE(WaitUntil([&] { return !m_service->Journal().empty(); }, KelTest::CHILD_START_MS));
+    EXPECT_FALSE(WaitUntil([] { return CIpcServerProviderWrapper::IsSessionAgentRunning(); }, 2000));
+    ASSERT_TRUE(::ReleaseMutex(mutex.get()));
+    ASSERT_TRUE(WaitServing());
+    // Once the server is up, once the workspace is.
+    EXPECT_TRUE(pulses.WaitFor(2));
+
+    ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(mutex.get(), 10000));
+    EXPECT_EQ(0u, Send(KEL_PROVIDER_WORKSPACE_MSG_EXIT_PROGRAM));
+    // The stop is told first (class 2 is the service's: a listener to it in
+    // another process is registered with the service, so only the agent's
+    // own listeners hear it); the server stops only under the mutex.
+    EXPECT_TRUE(Logged("MessageBroker::BroadcastMessageToListeners: MessageId = 0x00020002"));
+    EXPECT_EQ(static_cast<DWORD>(STILL_ACTIVE), agent->Wait(1000));
+    EXPECT_TRUE(CIpcServerProviderWrapper::IsSessionAgentRunning());
+    EXPECT_EQ(2, pulses.Count());
+    ASSERT_TRUE(::ReleaseMutex(mutex.get()));
+    EXPECT_EQ(0u, agent->Wait(KelTest::CHILD_START_MS));
+    EXPECT_TRUE(pulses.WaitFor(3));
+}
+
+// The state objects' names taken by objects of another kind: the agent asks
+// and starts nothing. An agent that died holding the mutex left it abandoned:
+// the next one runs without its providers, and every question to them fails.
+TEST_F(Agent, StateObjectsThatCannotBeMadeOrWereAbandoned) {
+    StartService();
+    for (const bool eventNameTaken : {true, false}) {
+        QvCommon::UniqueHandle impostor(eventNameTaken ? ::CreateMutexW(nullptr, FALSE, L"Local\\" KEL_AGENT_STATE_EVENT)
+                                                       : ::CreateEventW(nullptr, TRUE, FALSE, L"Local\\" KEL_AGENT_STATE_MUTEX));
+        EXPECT_EQ(static_cast<DWORD>(KEL_EXIT_FAILED), StartAgent(L"")->Wait(KelTest::CHILD_START_MS));
+    }
+    EXPECT_EQ(2u, m_log.Count("Failed to create state synchronization objects: 0x00000006"));
+    EXPECT_TRUE(m_service->Journal().empty());
+
+    ASSERT_TRUE(m_agentSettings.SetDword(QV_VALUE_MEMORY_CHECK_INTERVAL, 200));
+    ASSERT_TRUE(m_agentSettings.SetDword(QV_VALUE_WORKING_SET_MB, 1));
+    QvCommon::UniqueHandle mutex;
+    std::thread([&] { mutex.reset(::CreateMutexW(nullptr, TRUE, L"Local\\" KEL_AGENT_STATE_MUTEX)); }).join();
+    auto agent = StartAgent(L"-s");
+    EXPECT_TRUE(Logged("The agent state mutex was not acquired: 128"));
+    EXPECT_TRUE(Logged("Get activated window number failed, res=[0x10000005] hr=[0x00000000]"));
+    EXPECT_FALSE(CIpcServerProviderWrapper::IsSessionAgentRunning());
 }
 
 TEST_F(Agent, RunsTheSetupStepInsteadWhenAskedOrWhenTheServiceSaysSo) {
-    KelTest::TempFolder records;
-    const std::wstring record = records.Path() + L"launches.txt";
-    KelTest::EnvironmentScope recorder(L"KEL_LAUNCH_RECORD", record);
+    KelTest::LaunchRecord record;
     const std::string setup = KelTest::Narrow(KelTest::ProgramFolder()) + "launch_recorder.exe setup";
     const struct {
         const char* what; bool service; const char* setupCommand; const wchar_t* arguments; bool launched;
@@ -70,18 +151,14 @@ TEST_F(Agent, RunsTheSetupStepInsteadWhenAskedOrWhenTheServiceSaysSo) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        ::DeleteFileW(record.c_str());
+        record.Clear();
         if (c.service) StartService({{"SetupCommand", c.setupCommand}});
-        auto agent = StartAgent(c.arguments);
-        EXPECT_EQ(AGENT_EXIT_FAILED, agent->Wait(KelTest::CHILD_START_MS));
+        EXPECT_EQ(static_cast<DWORD>(KEL_EXIT_FAILED), StartAgent(c.arguments)->Wait(KelTest::CHILD_START_MS));
         EXPECT_FALSE(CIpcServerProviderWrapper::IsSessionAgentRunning());
-        if (c.launched) {
-            ASSERT_TRUE(WaitUntil([&] { return !KelTest::ReadLines(record).empty(); }));
-            EXPECT_NE(std::string::npos, KelTest::ReadLines(record)[0].find("launch_recorder.exe setup"));
-        } else {
-            ::Sleep(500);
-            EXPECT_TRUE(KelTest::ReadLines(record).empty());
-        }
+        // A setup is started before the agent ends; once no recorder runs, its line is written.
+        ASSERT_TRUE(WaitUntil([] { return KelTest::ProcessesNamed(L"launch_recorder.exe").empty(); }, 30000));
+        EXPECT_EQ(c.launched ? 1u : 0u, record.Lines().size());
+        if (c.launched) { EXPECT_NE(std::string::npos, record.Lines()[0].find("launch_recorder.exe setup")); }
         if (c.service) {
             const std::vector<JsonValue> journal = m_service->Journal();
             const bool toldEntry = std::any_of(journal.begin(), journal.end(), [&](const JsonValue& e) {
@@ -95,65 +172,102 @@ TEST_F(Agent, RunsTheSetupStepInsteadWhenAskedOrWhenTheServiceSaysSo) {
     }
 }
 
+// A restart is started before the agent ends: once it has ended, any new
+// agent process is already there.
 TEST_F(Agent, EndsOnTheServicesBroadcastAndRestartsSilentlyWhenAsked) {
     StartService();
     for (const uint32_t broadcast : {KEL_BROADCAST_AGENT_EXIT, KEL_BROADCAST_AGENT_RESTART}) {
         SCOPED_TRACE(broadcast);
+        const size_t asked = m_log.Count(CONSOLE_ASKED);
         auto agent = StartAgent(L"");
         ASSERT_TRUE(WaitServing());
         ASSERT_EQ(0u, m_service->Broadcast(broadcast, nullptr));
         EXPECT_EQ(0u, agent->Wait(KelTest::CHILD_START_MS));
-        if (broadcast == KEL_BROADCAST_AGENT_RESTART) {
-            // The new agent is silent: no console of its own.
-            ASSERT_TRUE(WaitServing());
-            EXPECT_EQ(0, ShownWindows());
-            EndAnyAgent();
-        } else {
-            ::Sleep(1000);
-            EXPECT_FALSE(CIpcServerProviderWrapper::IsSessionAgentRunning());
-        }
+        const std::vector<DWORD> restarted = KelTest::ProcessesNamed(L"KelConsole.exe");
+        ASSERT_EQ(broadcast == KEL_BROADCAST_AGENT_RESTART ? 1u : 0u, restarted.size());
+        if (restarted.empty()) continue;
+        ASSERT_TRUE(WaitServing());
+        EndAnyAgent();
+        ASSERT_TRUE(WaitUntil([] { return KelTest::ProcessesNamed(L"KelConsole.exe").empty(); }, 30000));
+        // Only the first agent asked for its console; the restarted one is silent.
+        EXPECT_EQ(asked + 1, m_log.Count(CONSOLE_ASKED));
     }
 }
 
-TEST_F(Agent, RestartsWhenItsMemoryGrewOnlyOnceThePinProviderSavedItsKey) {
-    StartService();
+TEST_F(Agent, RestartsForItsMemoryOnlyOnceThePinProviderSavedItsKey) {
     KelTest::TempFolder backups;
+    const std::wstring backup = backups.Path() + L"GoldenKey.bak";
     ASSERT_TRUE(m_agentSettings.SetDword(QV_VALUE_MEMORY_CHECK_INTERVAL, 200));
-    const struct {
-        const char* what; DWORD thresholdMB; DWORD pinState; bool backupPossible; const wchar_t* arguments;
-        bool restarts; const char* logged;
-    } cases[] = {
-        {"watchdog off", 0, 1, true, L"-s", false, nullptr},
-        {"a console is shown", 1, 1, true, L"", false, "uiCnt=1 uiPopupCnt=0 dwSBNum=0 dwThreMB=1"},
-        {"the key cannot be saved", 1, 2, false, L"-s", false, "SeriousMemoryLeak: Backup golden key failed!"},
-        {"the key is saved first", 1, 2, true, L"-s", true, nullptr},
-        {"nothing to save", 1, 1, true, L"-s", true, nullptr},
+    ASSERT_TRUE(m_agentSettings.SetDword(QV_VALUE_WORKING_SET_MB, 1));
+    StartService();
+    const struct { const char* what; DWORD pinState; bool backupPossible; const char* logged; } cases[] = {
+        {"the key is saved first", 2, true, nullptr},
+        {"the key cannot be saved", 2, false, "SeriousMemoryLeak: Backup golden key failed! [0x10000001]"},
+        {"the PIN state cannot be read", 7, true, "SeriousMemoryLeak: Get pin status failed [0x10000001]"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        ASSERT_TRUE(m_agentSettings.SetDword(QV_VALUE_WORKING_SET_MB, c.thresholdMB));
         ASSERT_TRUE(m_pin.SetDword(L"PinState", c.pinState));
         ASSERT_TRUE(m_pin.SetString(L"GoldenKeyBackupFolder", c.backupPossible ? backups.Path() : L"Q:\\no\\such\\"));
-        const std::wstring backup = backups.Path() + L"GoldenKey.bak";
-        ::DeleteFileW(backup.c_str());
-        const size_t checks = m_log.Count("SeriousMemoryLeak: uiCnt=");
-        auto agent = StartAgent(c.arguments);
-        ASSERT_TRUE(WaitServing());
-        if (c.restarts) {
-            EXPECT_EQ(0u, agent->Wait(KelTest::CHILD_START_MS));
-            // The new agent must not restart in its turn.
-            ASSERT_TRUE(m_agentSettings.SetDword(QV_VALUE_WORKING_SET_MB, 0));
-            EXPECT_TRUE(WaitServing());
-            EXPECT_EQ(c.pinState == 2, !KelTest::ReadBytes(backup).empty());
-        } else {
-            if (c.logged) { EXPECT_TRUE(Logged(c.logged)); } else { ::Sleep(2000); }
-            EXPECT_EQ(static_cast<DWORD>(STILL_ACTIVE), agent->Wait(0));
-            // Switched off, the watchdog asks nobody anything.
-            if (c.thresholdMB == 0) { EXPECT_EQ(checks, m_log.Count("SeriousMemoryLeak: uiCnt=")); }
+        auto agent = StartAgent(L"-s");
+        if (c.logged) {
+            EXPECT_TRUE(Logged(c.logged));
             EXPECT_EQ(0u, Exit(*agent));
+            continue;
         }
+        EXPECT_EQ(0u, agent->Wait(KelTest::CHILD_START_MS));
+        // The new agent must not restart in its turn.
+        ASSERT_TRUE(m_agentSettings.SetDword(QV_VALUE_WORKING_SET_MB, 0));
+        EXPECT_TRUE(WaitServing());
+        EXPECT_FALSE(KelTest::ReadBytes(backup).empty());
         EndAnyAgent();
+        ASSERT_TRUE(m_agentSettings.SetDword(QV_VALUE_WORKING_SET_MB, 1));
     }
+}
+
+// One agent: the threshold is read at each check, so one run walks through
+// what holds a restart off, and ends in a restart that the service turns into
+// its setup.
+TEST_F(Agent, NoRestartWhileAWindowIsShownAndTheSetupTakesItsPlaceWhenNamed) {
+    KelTest::LaunchRecord record;
+    ASSERT_TRUE(m_agentSettings.SetDword(QV_VALUE_MEMORY_CHECK_INTERVAL, 200));
+    ASSERT_TRUE(m_agentSettings.SetDword(QV_VALUE_WORKING_SET_MB, 0));
+    StartService();
+    auto agent = StartAgent(L"-s");
+    ASSERT_TRUE(WaitServing());
+    ASSERT_EQ(0u, Send(KEL_PROVIDER_WORKSPACE_MSG_SHOW_CONSOLE_UI));
+    ASSERT_TRUE(WaitUntil([] { return ShownWindows() == 1; }));
+    ::Sleep(1000);   // five checks' time: switched off, the watchdog asks nobody anything
+    EXPECT_EQ(0u, m_log.Count("SeriousMemoryLeak: uiCnt="));
+    ASSERT_TRUE(m_agentSettings.SetDword(QV_VALUE_WORKING_SET_MB, 1));
+    EXPECT_TRUE(Logged("uiCnt=1 uiPopupCnt=0 dwSBNum=0 dwThreMB=1"));
+
+    ASSERT_TRUE(m_agentSettings.SetDword(QV_VALUE_WORKING_SET_MB, 0));
+    ASSERT_EQ(0u, Send(KEL_PROVIDER_WORKSPACE_MSG_HIDE_CONSOLE_UI));
+    JsonValue browser = {{"Url", "about:blank"}};
+    ASSERT_EQ(0u, Send(KEL_PROVIDER_WORKSPACE_MSG_DO_NAVIGATE, browser));
+    ASSERT_TRUE(m_agentSettings.SetDword(QV_VALUE_WORKING_SET_MB, 1));
+    EXPECT_TRUE(Logged("uiCnt=0 uiPopupCnt=1 dwSBNum=1 dwThreMB=1"));
+
+    m_service->Stop();
+    const std::string setup = KelTest::Narrow(KelTest::ProgramFolder()) + "launch_recorder.exe setup";
+    StartService({{"SetupCommand", setup}});
+    ::EnumThreadWindows(static_cast<DWORD>(KelJson::GetInt(browser, WORKSPACE_KEY_FRAME_THREAD)),
+                        [](HWND window, LPARAM) { return ::PostMessageW(window, WM_CLOSE, 0, 0); }, 0);
+    EXPECT_EQ(0u, agent->Wait(KelTest::CHILD_START_MS));
+    EXPECT_TRUE(KelTest::ProcessesNamed(L"KelConsole.exe").empty()) << "restarted";
+    ASSERT_EQ(1u, record.WaitForLines().size());
+    EXPECT_NE(std::string::npos, record.Lines()[0].find("launch_recorder.exe setup"));
+    // Nothing to save at PIN state 1.
+    EXPECT_TRUE(m_log.Contains("CPinProvider::MessageProc: 0x11000009"));
+    EXPECT_FALSE(m_log.Contains("CPinProvider::MessageProc: 0x1100007b"));
+}
+
+TEST(MemoryWatchdog, RestartsOnlyAboveTheThresholdInWholeMegabytes) {
+    const SIZE_T MB = 1 << 20;
+    EXPECT_FALSE(WorkingSetAbove(350 * MB, 350));
+    EXPECT_FALSE(WorkingSetAbove(351 * MB - 1, 350));
+    EXPECT_TRUE(WorkingSetAbove(351 * MB, 350));
 }
 
 namespace {
@@ -205,10 +319,9 @@ TEST_F(Agent, TellsTheProvidersWhenTheDesktopLeavesTheUsersHands) {
         EXPECT_EQ(reactions, m_log.Count("CPinProvider: PIN invalidated"));
         EXPECT_TRUE(locked.WaitForCalls(reactions));
     }
-    ::Sleep(500);
-    EXPECT_EQ(reactions, locked.Count(KEL_BROADCAST_DESKTOP_LOCKED));
-    EXPECT_EQ(reactions, locked.Calls().size());
     EXPECT_EQ(0u, Exit(*agent));
+    // Once the agent has ended, no broadcast of it can come any more.
+    EXPECT_EQ(reactions, locked.Count(KEL_BROADCAST_DESKTOP_LOCKED));
 }
 
 TEST_F(Agent, TellsTheUiThreadBeyondItsTableToCloseAndWaitsForTheOthers) {
@@ -221,12 +334,16 @@ TEST_F(Agent, TellsTheUiThreadBeyondItsTableToCloseAndWaitsForTheOthers) {
     for (int i = 0; i < 62; ++i) {
         JsonValue body = {{"Url", "about:blank"}};
         ASSERT_EQ(0u, Send(KEL_PROVIDER_WORKSPACE_MSG_DO_NAVIGATE, body));
-        frames.push_back(static_cast<DWORD>(KelJson::GetInt(body, "FrameThread")));
+        frames.push_back(static_cast<DWORD>(KelJson::GetInt(body, WORKSPACE_KEY_FRAME_THREAD)));
     }
     EXPECT_TRUE(Logged("CKelConsoleThreadManager::AddHandle: Maximum number of handles exceeded."));
     EXPECT_EQ(1u, m_log.Count("Maximum number of handles exceeded."));
-    QvCommon::UniqueHandle refused(::OpenThread(SYNCHRONIZE, FALSE, frames.back()));
-    EXPECT_TRUE(!refused || ::WaitForSingleObject(refused.get(), 10000) == WAIT_OBJECT_0);
+    // The last frame was resumed, refused a place, told to close, and ended.
+    EXPECT_TRUE(Logged("Resuming UI thread " + std::to_string(frames.back())));
+    EXPECT_TRUE(WaitUntil([&] {
+        const std::vector<DWORD> threads = KelTest::ThreadsOf(agent->Id());
+        return std::find(threads.begin(), threads.end(), frames.back()) == threads.end();
+    }));
     EXPECT_EQ(0u, Exit(*agent));
     EXPECT_TRUE(m_log.Contains("CKelConsoleThreadManager::Run: Waiting for all 62 workspace threads to finish."));
 }
@@ -241,5 +358,6 @@ TEST_F(Agent, EndsCleanlyWhileOtherProcessesFloodItsPipe) {
         flooders.push_back(std::make_unique<ChildProcess>(L"kelprobe.exe", L"soak " + std::to_wstring(2000 + i) + L" 1000000"));
     EXPECT_TRUE(m_log.WaitFor("GetBalloonStatus - pBrowserWindowInfo/pBrowserTabInfo is NULL.", 10000, 100));
     EXPECT_EQ(0u, Exit(*agent));
+    EXPECT_TRUE(m_log.Contains("CKelConsoleThreadManager::Run: Exiting program."));
     EXPECT_FALSE(m_log.Contains("CIpcServerProviderWrapper::Uninitialize: Calls into the providers did not return"));
 }

@@ -5,7 +5,6 @@
 #include "AgentFixture.h"
 
 #include <psapi.h>
-#include <tlhelp32.h>
 #include <cstdio>
 #include <cstdlib>
 #include "FrameManager.h"
@@ -19,23 +18,13 @@ bool LongRun() {
     return value && std::string(value) == "1";
 }
 
-std::vector<DWORD> ThreadsOf(DWORD processId) {
-    std::vector<DWORD> threads;
-    QvCommon::UniqueHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
-    THREADENTRY32 thread = {};
-    thread.dwSize = sizeof(thread);
-    for (BOOL more = ::Thread32First(snapshot.get(), &thread); more; more = ::Thread32Next(snapshot.get(), &thread))
-        if (thread.th32OwnerProcessID == processId) threads.push_back(thread.th32ThreadID);
-    return threads;
-}
-
 // What Wine reports of another process: Toolhelp's threads and the working
 // set of GetProcessMemoryInfo (GetProcessHandleCount answers 0 there).
 std::string FiguresOf(DWORD processId) {
     QvCommon::UniqueHandle process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_VM_READ, FALSE, processId));
     PROCESS_MEMORY_COUNTERS memory = {};
     if (process) ::GetProcessMemoryInfo(process.get(), &memory, sizeof(memory));
-    return std::to_string(ThreadsOf(processId).size()) + " threads, working set " +
+    return std::to_string(KelTest::ThreadsOf(processId).size()) + " threads, working set " +
            std::to_string(memory.WorkingSetSize / 1024) + " KiB";
 }
 
@@ -51,7 +40,7 @@ protected:
         // The hidden add-on console's thread is part of the start.
         ASSERT_TRUE(Logged("Resuming UI thread"));
         m_before = FiguresOf(m_agent->Id());
-        m_threadsBefore = ThreadsOf(m_agent->Id()).size();
+        m_threadsBefore = KelTest::ThreadsOf(m_agent->Id()).size();
     }
     void Report(const char* what) {
         std::printf("%s: %s before, %s after\n", what, m_before.c_str(), FiguresOf(m_agent->Id()).c_str());
@@ -91,7 +80,7 @@ TEST_F(HostileInput, ASoakOfClientsAndAListenerLosesNothing) {
     for (auto& client : soak) EXPECT_EQ(0u, client->Wait(LongRun() ? LONG_PROBE_LIMIT_MS : PROBE_LIMIT_MS)) << client->Output();
     std::printf("soak: %d clients, %d queries each, in %lld ms\n", clients, perClient, static_cast<long long>(watch.ElapsedMs()));
     EXPECT_EQ(0u, listener.Wait(KelTest::CHILD_START_MS)) << listener.Output().substr(0, 2000);
-    EXPECT_TRUE(WaitUntil([&] { return ThreadsOf(m_agent->Id()).size() <= m_threadsBefore; }));
+    EXPECT_TRUE(WaitUntil([&] { return KelTest::ThreadsOf(m_agent->Id()).size() <= m_threadsBefore; }));
     Report("soak");
 }
 
@@ -99,7 +88,7 @@ TEST_F(HostileInput, ASoakOfClientsAndAListenerLosesNothing) {
 // its own threads is a new frame: the agent does not take it, and so does not
 // wait for it when it ends.
 TEST_F(HostileInput, AThreadMessageCannotMakeTheAgentAdoptAStranger) {
-    for (DWORD thread : ThreadsOf(m_agent->Id()))
+    for (DWORD thread : KelTest::ThreadsOf(m_agent->Id()))
         ::PostThreadMessageW(thread, FRAME_NOTIFY_MESSAGE, FRAME_KIND_UI, ::GetCurrentThreadId());
     EXPECT_TRUE(Logged("is not a frame of this agent; not adopted."));
     EXPECT_EQ(0u, Exit(*m_agent));
