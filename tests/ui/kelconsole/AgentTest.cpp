@@ -22,6 +22,8 @@ std::vector<std::string> Traffic(const std::vector<JsonValue>& journal) {
     return traffic;
 }
 
+BOOL CALLBACK AskToClose(HWND window, LPARAM) { return ::PostMessageW(window, WM_CLOSE, 0, 0); }
+
 size_t IndexOf(const std::vector<std::string>& items, const std::string& item) {
     return std::find(items.begin(), items.end(), item) - items.begin();
 }
@@ -252,8 +254,7 @@ TEST_F(Agent, NoRestartWhileAWindowIsShownAndTheSetupTakesItsPlaceWhenNamed) {
     m_service->Stop();
     const std::string setup = KelTest::Narrow(KelTest::ProgramFolder()) + "launch_recorder.exe setup";
     StartService({{"SetupCommand", setup}});
-    ::EnumThreadWindows(static_cast<DWORD>(KelJson::GetInt(browser, WORKSPACE_KEY_FRAME_THREAD)),
-                        [](HWND window, LPARAM) { return ::PostMessageW(window, WM_CLOSE, 0, 0); }, 0);
+    ::EnumThreadWindows(static_cast<DWORD>(KelJson::GetInt(browser, WORKSPACE_KEY_FRAME_THREAD)), AskToClose, 0);
     EXPECT_EQ(0u, agent->Wait(KelTest::CHILD_START_MS));
     EXPECT_TRUE(KelTest::ProcessesNamed(L"KelConsole.exe").empty()) << "restarted";
     ASSERT_EQ(1u, record.WaitForLines().size());
