@@ -24,10 +24,6 @@ std::vector<std::string> Traffic(const std::vector<JsonValue>& journal) {
 
 BOOL CALLBACK AskToClose(HWND window, LPARAM) { return ::PostMessageW(window, WM_CLOSE, 0, 0); }
 
-size_t IndexOf(const std::vector<std::string>& items, const std::string& item) {
-    return std::find(items.begin(), items.end(), item) - items.begin();
-}
-
 // Counts the pulses of the agent's state event, from a thread that waits on it.
 class StatePulses {
 public:
@@ -52,16 +48,14 @@ TEST_F(Agent, StartsSilentlyAndASecondAgentOnlyAsksForTheConsole) {
     ASSERT_TRUE(WaitServing());
     EXPECT_TRUE(Logged("BHO Console UI thread created"));
 
-    // Sends keep their order: the setup question before anything is made, the
-    // driver query after the registrations. Registrations and posts reach the
-    // service over connections of their own and are handled on its pool.
+    // The setup question comes before anything is made. Registrations and posts
+    // reach the service over connections of their own and are handled on its
+    // pool: a later send can be journaled before them (seen: the driver query
+    // before a registration), so the rest is compared as a set.
     ASSERT_TRUE(WaitUntil([&] { return m_service->Journal().size() >= 9; }));
     const std::vector<JsonValue> journal = m_service->Journal();
     const std::vector<std::string> traffic = Traffic(journal);
     EXPECT_EQ("send 13 0x1f000005", traffic[0]);
-    const size_t driverQuery = IndexOf(traffic, "send 13 0x1f00001c");
-    EXPECT_LT(IndexOf(traffic, "listen 2 0x00000000"), driverQuery);
-    EXPECT_LT(IndexOf(traffic, "listen 0 0x00000000"), driverQuery);
     const std::vector<std::string> expected = {"send 13 0x1f000005", "listen 2 0x00000000", "listen 0 0x00000000",
                                          "post 12 0x1e000001", "post 13 0x1f00001f", "send 13 0x1f00001c",
                                          "post 13 0x1f000011", "post 13 0x1f000017", "post 13 0x1f000028"};
