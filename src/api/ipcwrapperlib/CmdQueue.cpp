@@ -68,8 +68,9 @@ bool CmdQueue::TakeFront(CmdQueueItem& item) {
     if (m_items.empty()) return false;
     item = m_items.front();
     m_items.pop_front();
-    if (m_items.empty()) m_dataArriveEvent.Reset();
-    else m_dataArriveEvent.Set();
+    // The wake took the event's signal; it is given again only for the items
+    // that remain, so an empty list needs no reset.
+    if (!m_items.empty()) m_dataArriveEvent.Set();
     return true;
 }
 
@@ -79,7 +80,8 @@ bool CmdQueue::IsEmpty() {
 }
 
 int CmdQueue::add(uint32_t commandId, void* parameter) {
-    if (!IsReady() || m_stopEvent.IsSignaled()) return ADD_REFUSED;
+    // The flag says what the stop event says, without asking the kernel.
+    if (!IsReady() || m_stopping.load()) return ADD_REFUSED;
     QvCommon::Synchronize::AutoLock lock(m_lock);
     m_items.push_back(CmdQueueItem{commandId, parameter});
     m_dataArriveEvent.Set();
@@ -90,6 +92,7 @@ int CmdQueue::stop(DWORD timeoutMs) {
     // Give the workers up to the time-out, in whole seconds, to drain the queue.
     for (DWORD n = timeoutMs / DRAIN_STEP_MS; n >= 1 && !IsEmpty(); --n)
         m_stopEvent.Wait(DRAIN_STEP_MS);
+    m_stopping = true;
     m_stopEvent.Set();
 
     std::vector<HANDLE> running;

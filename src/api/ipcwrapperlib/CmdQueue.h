@@ -2,6 +2,7 @@
 // A first-in, first-out queue of two-word items served by a fixed pool of
 // worker threads that call one callback per item.
 #include <windows.h>
+#include <atomic>
 #include <cstdint>
 #include <deque>
 #include <string>
@@ -54,6 +55,7 @@ private:
     QvCommon::Synchronize::CriticalSection m_lock;
     std::deque<CmdQueueItem> m_items;
     QvCommon::Synchronize::Event m_stopEvent;
+    std::atomic<bool> m_stopping{false};   // set just before the stop event
     QvCommon::Synchronize::Event m_dataArriveEvent;
     std::vector<QvCommon::UniqueHandle> m_workers;
     uint32_t m_workerCount;

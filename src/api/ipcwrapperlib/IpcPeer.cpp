@@ -8,10 +8,6 @@
 
 namespace {
 
-struct MonitorBlock {
-    HANDLE event;
-};
-
 QvCommon::Synchronize::Event::Options StopEventOptions() {
     QvCommon::Synchronize::Event::Options options;
     options.global = true;
@@ -309,27 +305,14 @@ uint32_t CIpcPeer::SendQuery(CIpcCommand& command) {
         return code;
     }
 
-    // The watchdog ends the wait by signalling the reply event, which is also
-    // the return pipe's stop object. It runs on the process's timer queue: a
-    // thread of its own per query would cost more than the query itself.
-    auto* block = new (std::nothrow) MonitorBlock{reply.Handle()};
-    HANDLE watchdog = nullptr;
-    if (!block || !::CreateTimerQueueTimer(&watchdog, nullptr, &CIpcPeer::ReceiveEventMonitor, block,
-                                           m_queryTimeoutMs, 0, WT_EXECUTEONLYONCE)) {
-        // Without a watchdog the wait would have no end.
-        delete block;
-        QVLOG(QVLOG_ERROR, L"CIpcPeer::Send: Failed to create event monitor: 0x%08x", ::GetLastError());
-        MakeFailedResult(command, IPC_RESULT_NOT_CREATED);
-        return IPC_RESULT_NOT_CREATED;
-    }
-    QVLOG(QVLOG_TRACE, L"CIpcPeer::Send: Created event monitor (timer=0x%x)", reinterpret_cast<uintptr_t>(watchdog));
-
+    // The watchdog is the return pipe's deadline: once it passes, the pipe
+    // server signals the reply event, its stop object, and stops waiting. A
+    // thread or timer of its own per query would cost more than the query.
+    server->SetDeadline(m_queryTimeoutMs);
     uint32_t received = buffer.ReceiverProc();
-    const bool timedOut = reply.IsSignaled();
-    // Waits for a monitor that is running, then frees its block.
-    ::DeleteTimerQueueTimer(nullptr, watchdog, INVALID_HANDLE_VALUE);
-    delete block;
-    if (timedOut) {
+    if (server->Expired()) {
+        QVLOG(QVLOG_ERROR, L"ReceiveEventMonitor: Event timed out [0x%08x], force set event.",
+              reinterpret_cast<uintptr_t>(reply.Handle()));
         MakeFailedResult(command, IPC_RESULT_QUERY_TIMED_OUT);
         QVLOG(QVLOG_ERROR, L"CIpcPeer::Send: OIPC_QUERY failed: 0x%08x [%s]", IPC_RESULT_QUERY_TIMED_OUT,
               m_pipeName.c_str());
@@ -346,11 +329,4 @@ uint32_t CIpcPeer::SendQuery(CIpcCommand& command) {
         return IPC_RESULT_RESULT_NOT_RECEIVED;
     }
     return 0;
-}
-
-void CALLBACK CIpcPeer::ReceiveEventMonitor(void* parameter, BOOLEAN) {
-    auto* block = static_cast<MonitorBlock*>(parameter);
-    QVLOG(QVLOG_ERROR, L"ReceiveEventMonitor: Event timed out [0x%08x], force set event.",
-          reinterpret_cast<uintptr_t>(block->event));
-    ::SetEvent(block->event);
 }

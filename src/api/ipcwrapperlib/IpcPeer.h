@@ -79,8 +79,6 @@ public:
 
     static void CommandQueueCallback(CmdQueueItem& item);
     static DWORD WINAPI AcceptThreadProc(void* peer);
-    // The query watchdog: fires when the answer did not come in time.
-    static void CALLBACK ReceiveEventMonitor(void* parameter, BOOLEAN timedOut);
 
     // The return value of a received command names its peer.
     static void StorePeer(CIpcCommand& command, CIpcPeer* peer);

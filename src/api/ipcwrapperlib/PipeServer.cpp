@@ -151,11 +151,65 @@ bool CPipeServer::DisconnectAndReconnect(DWORD index) {
         return false;
     }
     instance.state = instance.pending ? STATE_CONNECTING : STATE_READING;
+    instance.ended = false;
     return true;
 }
 
 bool CPipeServer::IsStopSignaled() const {
     return m_stopObject && ::WaitForSingleObject(m_stopObject, 0) == WAIT_OBJECT_0;
+}
+
+void CPipeServer::SetDeadline(DWORD timeoutMs) {
+    m_deadline = ::GetTickCount64() + timeoutMs;
+    m_expired = false;
+}
+
+DWORD CPipeServer::WaitTime() const {
+    if (!m_deadline) return INFINITE;
+    const ULONGLONG now = ::GetTickCount64();
+    return now >= m_deadline ? 0 : static_cast<DWORD>(m_deadline - now);
+}
+
+// The deadline passed: the stop object is signalled, as a watchdog would, so
+// that every wait on it ends too.
+void CPipeServer::Expire() {
+    m_expired = true;
+    if (m_stopObject) ::SetEvent(m_stopObject);
+}
+
+bool CPipeServer::ReconnectEnded() {
+    for (DWORD i = 0; i < m_instanceCount; ++i)
+        if (m_instances[i].ended && !DisconnectAndReconnect(i)) return false;
+    return true;
+}
+
+// The instance to read from: one that is reading with nothing outstanding is
+// read at once (the read itself says whether bytes are there); otherwise the
+// wait for a connection, a finished read or the stop object decides.
+bool CPipeServer::NextInstance(DWORD* index) {
+    for (DWORD i = 0; i < m_instanceCount; ++i) {
+        if (m_instances[i].state == STATE_READING && !m_instances[i].pending) {
+            *index = i;
+            return true;
+        }
+    }
+    DWORD woke = ::WaitForMultipleObjects(static_cast<DWORD>(m_waitHandles.size()),
+                                          m_waitHandles.data(), FALSE, WaitTime());
+    if (woke == WAIT_TIMEOUT) {
+        Expire();
+        *index = m_instanceCount;
+        return true;
+    }
+    if (woke == WAIT_FAILED) {
+        QVLOG(QVLOG_ERROR, L"CPipeServer::Recv: WaitForMultipleObjects() failed.");
+        return false;
+    }
+    *index = woke - WAIT_OBJECT_0;
+    if (*index > m_instanceCount) {
+        QVLOG(QVLOG_ERROR, L"CPipeServer::Recv: pipe count error");
+        return false;
+    }
+    return true;
 }
 
 bool CPipeServer::Recv(BYTE* buffer, DWORD* size) {
@@ -170,19 +224,11 @@ bool CPipeServer::Recv(BYTE* buffer, DWORD* size) {
         if (!::SetWaitableTimer(m_stopObject, &due, 0, nullptr, nullptr, FALSE))
             QVLOG(QVLOG_ERROR, L"SetWaitableTimer failed (%d)\n", ::GetLastError());
     }
+    if (!ReconnectEnded()) return false;
 
-    DWORD woke = ::WaitForMultipleObjects(static_cast<DWORD>(m_waitHandles.size()),
-                                          m_waitHandles.data(), FALSE, INFINITE);
-    if (woke == WAIT_FAILED) {
-        QVLOG(QVLOG_ERROR, L"CPipeServer::Recv: WaitForMultipleObjects() failed.");
-        return false;
-    }
-    DWORD index = woke - WAIT_OBJECT_0;
-    if (index > m_instanceCount) {
-        QVLOG(QVLOG_ERROR, L"CPipeServer::Recv: pipe count error");
-        return false;
-    }
-    if (index == m_instanceCount) {   // the stop object
+    DWORD index = 0;
+    if (!NextInstance(&index)) return false;
+    if (index == m_instanceCount) {   // the stop object, or the deadline
         *size = 0;
         return true;
     }
@@ -222,7 +268,7 @@ bool CPipeServer::Recv(BYTE* buffer, DWORD* size) {
             return true;
         }
         QVLOG(QVLOG_ERROR, L"CPipeServer::Recv: ReadFile() success but read 0 byte");
-        DisconnectAndReconnect(index);
+        instance.ended = true;
         return false;
     }
     DWORD error = ::GetLastError();
@@ -230,29 +276,34 @@ bool CPipeServer::Recv(BYTE* buffer, DWORD* size) {
     case ERROR_BROKEN_PIPE:
         // The writer closed its end: the message is complete.
         QVLOG(QVLOG_INFO, L"CPipeServer::Recv: ReadFile() failed due to broken pipe");
-        DisconnectAndReconnect(index);
+        instance.ended = true;
         return false;
     case ERROR_MORE_DATA:
     case ERROR_HANDLE_EOF:
     case ERROR_IO_PENDING:
-        return FinishRead(instance, index, size);
+        instance.pending = 1;
+        return FinishRead(instance, size);
     default:
         QVLOG(QVLOG_ERROR, L"CPipeServer::Recv: GetOverlappedResult() failed, error = 0x%08x", error);
-        DisconnectAndReconnect(index);
+        instance.ended = true;
         return false;
     }
 }
 
-bool CPipeServer::FinishRead(Instance& instance, DWORD index, DWORD* size) {
+bool CPipeServer::FinishRead(Instance& instance, DWORD* size) {
     // A writer that connected and never writes must not keep the listener
-    // from stopping, so the stop object ends this wait too.
-    if (m_stopObject) {
+    // from stopping, nor a querying peer from its deadline, so the stop
+    // object and the deadline end this wait too.
+    if (m_stopObject || m_deadline) {
         const HANDLE handles[] = {instance.overlapped.hEvent, m_stopObject};
-        if (::WaitForMultipleObjects(2, handles, FALSE, INFINITE) == WAIT_OBJECT_0 + 1) {
+        const DWORD woke = ::WaitForMultipleObjects(m_stopObject ? 2 : 1, handles, FALSE, WaitTime());
+        if (woke != WAIT_OBJECT_0) {
+            if (woke == WAIT_TIMEOUT) Expire();
             DWORD ignored = 0;
             ::CancelIo(instance.pipe.get());
             ::GetOverlappedResult(instance.pipe.get(), &instance.overlapped, &ignored, TRUE);
-            DisconnectAndReconnect(index);
+            instance.pending = 0;
+            instance.ended = true;
             *size = 0;
             return true;
         }
@@ -260,12 +311,12 @@ bool CPipeServer::FinishRead(Instance& instance, DWORD index, DWORD* size) {
     DWORD transferred = 0;
     ::GetOverlappedResult(instance.pipe.get(), &instance.overlapped, &transferred, TRUE);
     *size = transferred;
+    instance.pending = 0;
     if (::GetLastError() == ERROR_BROKEN_PIPE) {
         QVLOG(QVLOG_INFO, L"CPipeServer::Recv: GetOverlappedResult() failed due to broken pipe. DisconnectAndReconnect.");
-        DisconnectAndReconnect(index);
+        instance.ended = true;
         return false;
     }
-    instance.pending = 0;
     return true;
 }
 
@@ -319,13 +370,7 @@ bool CPipeClient::Initial(const wchar_t* name) {
               fullName, error);
         return false;
     }
-    DWORD mode = PIPE_READMODE_MESSAGE;
-    if (!::SetNamedPipeHandleState(m_pipe.get(), &mode, nullptr, nullptr)) {
-        QVLOG(QVLOG_ERROR, L"CPipeClient::Initial: SetNamedPipeHandleState() failed, error=%d",
-              ::GetLastError());
-        m_pipe.reset();
-        return false;
-    }
+    // The handle only writes, so its read mode is left as it was opened.
     return true;
 }
 
@@ -334,21 +379,20 @@ bool CPipeClient::Send(const BYTE* data, DWORD* size) {
         QVLOG(QVLOG_ERROR, L"CPipeClient::Send: Failed du to null pointer");
         return false;
     }
-    BYTE chunk[IPC_PIPE_CHUNK];
+    // Each write is one pipe message of at most a chunk, written straight
+    // from the caller's bytes. Nothing is flushed: the bytes stay readable
+    // after this end closes, and waiting for the reader after every chunk
+    // would cost a round trip between the processes per chunk.
     DWORD sent = 0;
     while (sent < *size) {
         const DWORD length = std::min<DWORD>(IPC_PIPE_CHUNK, *size - sent);
-        std::copy(data + sent, data + sent + length, chunk);
         DWORD written = 0;
-        if (!::WriteFile(m_pipe.get(), chunk, length, &written, nullptr)) {
+        if (!::WriteFile(m_pipe.get(), data + sent, length, &written, nullptr)) {
             DWORD error = ::GetLastError();
             if (error == ERROR_NO_SYSTEM_RESOURCES) continue;   // write the same chunk again
             QVLOG(QVLOG_ERROR, L"CPipeClient::Send: WriteFile() failed, error=%d", error);
             return false;
         }
-        if (!::FlushFileBuffers(m_pipe.get()))
-            QVLOG(QVLOG_ERROR, L"CPipeClient::Send: FlushFileBuffers() failed, error=%d",
-                  ::GetLastError());
         sent += written;
     }
     *size = sent;

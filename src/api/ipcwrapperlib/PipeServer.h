@@ -32,6 +32,11 @@ public:
 
     HANDLE GetStopObject() const { return m_stopObject; }
 
+    // Bounds every wait from now on: once timeoutMs have passed, the stop
+    // object is signalled and the server answers as if it had been stopped.
+    void SetDeadline(DWORD timeoutMs);
+    bool Expired() const { return m_expired; }
+
 private:
     enum : DWORD { STATE_CONNECTING = 0, STATE_READING = 1 };
 
@@ -41,12 +46,20 @@ private:
         QvCommon::UniqueHandle event;
         DWORD state = STATE_CONNECTING;
         DWORD pending = 0;
+        // The writer has gone. The instance takes the next writer at the next
+        // read, so that a server that reads no more does not connect again.
+        bool ended = false;
     };
 
     bool CreateInstance(DWORD index, SECURITY_ATTRIBUTES* security);
     bool IsStopSignaled() const;
-    // Waits for an overlapped read to finish, unless the stop object ends the wait.
-    bool FinishRead(Instance& instance, DWORD index, DWORD* size);
+    bool ReconnectEnded();
+    bool NextInstance(DWORD* index);
+    // Waits for an overlapped read to finish, unless the stop object or the
+    // deadline ends the wait.
+    bool FinishRead(Instance& instance, DWORD* size);
+    DWORD WaitTime() const;
+    void Expire();
 
     DWORD m_instanceCount = 0;
     std::vector<HANDLE> m_waitHandles;        // instance events, then the stop object
@@ -54,6 +67,8 @@ private:
     HANDLE m_stopObject = nullptr;
     QvCommon::UniqueHandle m_ownedStopObject;   // the stop object, when the server made it
     DWORD m_timerPeriod = 0;
+    ULONGLONG m_deadline = 0;   // GetTickCount64 value; 0 for none
+    bool m_expired = false;
     std::unique_ptr<BYTE[]> m_buffer;         // IPC_RECEIVE_BUFFER bytes
     wchar_t m_pipeName[IPC_PIPE_NAME_CAPACITY];
 };
