@@ -40,6 +40,7 @@ constexpr DWORD IPC_PIPE_DEFAULT_TIMEOUT_MS = 1000;
 constexpr DWORD IPC_PIPE_BUSY_RETRIES = 5;
 constexpr DWORD IPC_PIPE_BUSY_SLEEP_MS = 100;
 constexpr DWORD IPC_CLIENT_BUSY_WAIT_MS = 20000;
+constexpr DWORD IPC_STOP_CHECK_MS = 100;           // a message being read asks its stop object this often
 
 // Peer timing.
 constexpr DWORD IPC_QUERY_TIMEOUT_MS = 30000;      // a query's answer must come within this

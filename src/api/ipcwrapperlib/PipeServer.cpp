@@ -64,6 +64,7 @@ bool CPipeServer::Initialize(const wchar_t* name, HANDLE stopObject) {
     }
     _snwprintf_s(m_pipeName, IPC_PIPE_NAME_CAPACITY, _TRUNCATE, IPC_PIPE_NAME_FORMAT, name);
     m_stopObject = stopObject;
+    m_stopCheckedAt = ::GetTickCount64();
 
     CPipeSecurity security;
     for (DWORD i = 0; i < m_instanceCount; ++i) {
@@ -159,6 +160,18 @@ bool CPipeServer::IsStopSignaled() const {
     return m_stopObject && ::WaitForSingleObject(m_stopObject, 0) == WAIT_OBJECT_0;
 }
 
+// Between chunks the stop object is asked at most every IPC_STOP_CHECK_MS:
+// a message of a few chunks costs no kernel call for it, and a writer that
+// streams without end is still cut off. A wait that ended on it counts.
+bool CPipeServer::StopRequested() {
+    if (m_stopSeen) return true;
+    const ULONGLONG now = ::GetTickCount64();
+    if (now - m_stopCheckedAt < IPC_STOP_CHECK_MS) return false;
+    m_stopCheckedAt = now;
+    m_stopSeen = IsStopSignaled();
+    return m_stopSeen;
+}
+
 void CPipeServer::SetDeadline(DWORD timeoutMs) {
     m_deadline = ::GetTickCount64() + timeoutMs;
     m_expired = false;
@@ -174,6 +187,7 @@ DWORD CPipeServer::WaitTime() const {
 // that every wait on it ends too.
 void CPipeServer::Expire() {
     m_expired = true;
+    m_stopSeen = true;
     if (m_stopObject) ::SetEvent(m_stopObject);
 }
 
@@ -200,6 +214,7 @@ bool CPipeServer::NextInstance(DWORD* index) {
         *index = m_instanceCount;
         return true;
     }
+    if (woke == WAIT_OBJECT_0 + m_instanceCount) m_stopSeen = true;
     if (woke == WAIT_FAILED) {
         QVLOG(QVLOG_ERROR, L"CPipeServer::Recv: WaitForMultipleObjects() failed.");
         return false;
@@ -299,6 +314,7 @@ bool CPipeServer::FinishRead(Instance& instance, DWORD* size) {
         const DWORD woke = ::WaitForMultipleObjects(m_stopObject ? 2 : 1, handles, FALSE, WaitTime());
         if (woke != WAIT_OBJECT_0) {
             if (woke == WAIT_TIMEOUT) Expire();
+            m_stopSeen = true;
             DWORD ignored = 0;
             ::CancelIo(instance.pipe.get());
             ::GetOverlappedResult(instance.pipe.get(), &instance.overlapped, &ignored, TRUE);
@@ -323,12 +339,13 @@ bool CPipeServer::FinishRead(Instance& instance, DWORD* size) {
 bool CPipeServer::FetchCmd(std::string& output) {
     try {
         output.clear();
+        m_stopSeen = false;
         DWORD position = 0;
         for (;;) {
             DWORD size = std::min<DWORD>(IPC_PIPE_CHUNK, IPC_RECEIVE_BUFFER - position);
             if (!Recv(m_buffer.get() + position, &size)) break;
             position += size;
-            if (IsStopSignaled()) {
+            if (StopRequested()) {
                 QVLOG(QVLOG_INFO, L"CPipeServer::FetchCmd: User defined object is signaled. Exiting.");
                 return false;
             }

@@ -53,6 +53,7 @@ private:
 
     bool CreateInstance(DWORD index, SECURITY_ATTRIBUTES* security);
     bool IsStopSignaled() const;
+    bool StopRequested();
     bool ReconnectEnded();
     bool NextInstance(DWORD* index);
     // Waits for an overlapped read to finish, unless the stop object or the
@@ -69,6 +70,8 @@ private:
     DWORD m_timerPeriod = 0;
     ULONGLONG m_deadline = 0;   // GetTickCount64 value; 0 for none
     bool m_expired = false;
+    bool m_stopSeen = false;          // in this FetchCmd
+    ULONGLONG m_stopCheckedAt = 0;    // when the stop object was last asked
     std::unique_ptr<BYTE[]> m_buffer;         // IPC_RECEIVE_BUFFER bytes
     wchar_t m_pipeName[IPC_PIPE_NAME_CAPACITY];
 };
