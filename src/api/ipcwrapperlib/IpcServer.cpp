@@ -96,27 +96,24 @@ bool CIpcServer::TurnIntoResult(CIpcCommand& command, uint32_t result, const std
     return command.PutPayloadData(reply);
 }
 
-// The body of a request or query, logged as it arrived; false when it is not
-// JSON or is nested too deep (tooDeep says which).
-bool CIpcServer::ReadBody(const CIpcCommand& command, JsonValue& body, bool& tooDeep) {
+// The body of a request or query, logged as it arrived.
+KelJson::JsonRead CIpcServer::ReadBody(const CIpcCommand& command, JsonValue& body) {
     std::wstring text;
-    tooDeep = false;
-    if (!command.GetPayloadData(text) || !KelJson::Parse(text, body, &tooDeep)) {
-        if (tooDeep)
-            QVLOG(QVLOG_ERROR, L"CIpcServer::HandleRcvCallback: Refused a body nested deeper than %d levels: [0x%x, 0x%x]",
-                  KELJSON_MAX_DEPTH, command.GetClassId(), command.GetMessageId());
-        return false;
-    }
-    QVLOG(QVLOG_INFO, L"<---- Received IPC command: [0x%x, 0x%x, (%d chars body)]", command.GetClassId(),
-          command.GetMessageId(), static_cast<int>(text.size()));
-    return true;
+    if (!command.GetPayloadData(text)) return KelJson::JsonRead::NotJson;
+    const KelJson::JsonRead read = KelJson::Read(text, body);
+    if (read == KelJson::JsonRead::TooDeep)
+        QVLOG(QVLOG_ERROR, L"CIpcServer::HandleRcvCallback: Refused a body nested deeper than %d levels: [0x%x, 0x%x]",
+              KELJSON_MAX_DEPTH, command.GetClassId(), command.GetMessageId());
+    if (read == KelJson::JsonRead::Ok)
+        QVLOG(QVLOG_INFO, L"<---- Received IPC command: [0x%x, 0x%x, (%d chars body)]", command.GetClassId(),
+              command.GetMessageId(), static_cast<int>(text.size()));
+    return read;
 }
 
 uint32_t CIpcServer::HandleRequest(CIpcCommand& command) {
     QVLOG(QVLOG_TRACE, L"CIpcServer::HandleRcvCallback: Received OIPC_REQUEST");
     JsonValue body;
-    bool tooDeep;
-    if (!ReadBody(command, body, tooDeep)) return PROVIDER_RESULT_INVALID_PARAMETER;
+    if (ReadBody(command, body) != KelJson::JsonRead::Ok) return PROVIDER_RESULT_INVALID_PARAMETER;
     uint32_t result = m_controller->PostMessageToProvider(command.GetClassId(), command.GetMessageId(), body);
     if (IsProviderFailure(result))
         QVLOG(QVLOG_ERROR, L"+++++ Failed to post message to provider: 0x%08x", result);
@@ -126,12 +123,12 @@ uint32_t CIpcServer::HandleRequest(CIpcCommand& command) {
 uint32_t CIpcServer::HandleQuery(CIpcCommand& command) {
     QVLOG(QVLOG_TRACE, L"CIpcServer::HandleRcvCallback: Received OIPC_QUERY");
     JsonValue body;
-    bool tooDeep;
-    if (!ReadBody(command, body, tooDeep)) {
+    const KelJson::JsonRead read = ReadBody(command, body);
+    if (read != KelJson::JsonRead::Ok) {
         // A body nested too deep is answered with the code. One that is not
         // JSON goes back unchanged, still a query, and the asker is left to
         // its watchdog.
-        if (tooDeep) TurnIntoResult(command, PROVIDER_RESULT_INVALID_PARAMETER, L"null");
+        if (read == KelJson::JsonRead::TooDeep) TurnIntoResult(command, PROVIDER_RESULT_INVALID_PARAMETER, L"null");
         return PROVIDER_RESULT_INVALID_PARAMETER;
     }
     uint32_t result = m_controller->SendMessageToProvider(command.GetClassId(), command.GetMessageId(), body);

@@ -72,7 +72,7 @@ public:
     void RemoveRemoteListener(uint32_t classId, const std::wstring& pipeName);
 
 private:
-    static bool ReadBody(const CIpcCommand& command, JsonValue& body, bool& tooDeep);
+    static KelJson::JsonRead ReadBody(const CIpcCommand& command, JsonValue& body);
     uint32_t Dispatch(CIpcCommand& command);
     static bool TurnIntoResult(CIpcCommand& command, uint32_t result, const std::wstring& reply);
     uint32_t HandleRequest(CIpcCommand& command);

@@ -16,9 +16,12 @@ constexpr int KELJSON_MAX_DEPTH = 256;
 
 namespace KelJson {
 
-// False (and body unchanged) when the text is not one JSON document, or is
-// nested deeper than KELJSON_MAX_DEPTH; tooDeep, when given, says which.
-bool Parse(const std::wstring& text, JsonValue& body, bool* tooDeep = nullptr);
+enum class JsonRead { Ok, NotJson, TooDeep };
+// The body is unchanged unless the text is one JSON document nested at most
+// KELJSON_MAX_DEPTH deep.
+JsonRead Read(const std::wstring& text, JsonValue& body);
+// True when Read gave Ok.
+bool Parse(const std::wstring& text, JsonValue& body);
 // The compact form.
 std::wstring Write(const JsonValue& body);
 
