@@ -145,9 +145,9 @@ uint32_t CWorkspaceManager::ShowBalloon(JsonValue& body) {
     FindBrowserInfo(windowKey, tabKey, window, tab);
 
     DWORD frame = WORKSPACE_NO_FRAME;
-    if (!window && tab) {
-        // The tab belongs to another window, and AddBrowserInfo would refuse
-        // it: no frame is made that nobody could reach.
+    if (!MayRecord(windowKey, tabKey, window, tab)) {
+        // AddBrowserInfo would refuse the tab at the end: no frame is made
+        // that nobody could reach.
         QVLOG(QVLOG_ERROR, L"CWorkspaceManager::ShowBalloon - AddBrowserInfo() failed.");
         return Emptied(body, PROVIDER_RESULT_FAILED);
     }

@@ -84,6 +84,14 @@ void CWorkspaceManager::DumpBrowserInfo() {
     QVLOG(QVLOG_TRACE, L"CWorkspaceManager::DumpBrowserInfo - %s", windows.c_str());
 }
 
+bool CWorkspaceManager::MayRecord(const std::wstring& windowKey, const std::wstring& tabKey,
+                                  const BrowserWindowInfo* window, const BrowserTabInfo* tab) const {
+    if (window || !tab) return true;
+    QVLOG(QVLOG_ERROR, L"CWorkspaceManager::AddBrowserInfo - Unexpected call flow. _tsWindowId[%s], _tsTabId[%s]",
+          windowKey.c_str(), tabKey.c_str());
+    return false;
+}
+
 bool CWorkspaceManager::AddBrowserInfo(const std::wstring& windowKey, const std::wstring& tabKey, DWORD frameId,
                                        const std::wstring& pagePath) {
     BrowserWindowInfo* window = nullptr;
@@ -94,11 +102,7 @@ bool CWorkspaceManager::AddBrowserInfo(const std::wstring& windowKey, const std:
         tab->bShowUi = true;
         return true;
     }
-    if (tab) {
-        QVLOG(QVLOG_ERROR, L"CWorkspaceManager::AddBrowserInfo - Unexpected call flow. _tsWindowId[%s], _tsTabId[%s]",
-              windowKey.c_str(), tabKey.c_str());
-        return false;
-    }
+    if (!MayRecord(windowKey, tabKey, window, tab)) return false;
     BrowserTabInfo& added = m_browserTabMap[tabKey];
     added = {tabKey, windowKey, pagePath, true};
     if (!window) {

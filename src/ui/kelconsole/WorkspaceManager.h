@@ -110,6 +110,10 @@ private:
     void FindBrowserInfo(const std::wstring& windowKey, const std::wstring& tabKey, BrowserWindowInfo*& window,
                          BrowserTabInfo*& tab);
     void FindBrowserInfo(DWORD frameId, BrowserWindowInfo*& window, BrowserTabInfo*& tab);
+    // False (and logged) for a tab that is recorded without its window:
+    // it belongs to another window and cannot be recorded under this one.
+    bool MayRecord(const std::wstring& windowKey, const std::wstring& tabKey, const BrowserWindowInfo* window,
+                   const BrowserTabInfo* tab) const;
     bool AddBrowserInfo(const std::wstring& windowKey, const std::wstring& tabKey, DWORD frameId,
                         const std::wstring& pagePath);
     void RemoveBrowserWindowInfo(BrowserWindowInfo& window);
