@@ -28,6 +28,11 @@ public:
 
     // The record handed to the tracing library at the last initialisation.
     const QvDbgConfig& GetConfig() const { return m_config; }
+    // True when a line of the level would be written.
+    bool Wants(DWORD level) {
+        bool ignored = false;
+        return IsWanted(level, ignored);
+    }
 
     DebugLog();
     ~DebugLog();

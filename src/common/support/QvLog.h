@@ -13,6 +13,10 @@ constexpr DWORD QVLOG_ERROR = 0x100;
 #define QVLOG(level, ...) \
     ::QvCommon::DebugLog::Instance().Trace(__FILE__, __LINE__, (level), __VA_ARGS__)
 
+// True when a line of the level would be written: a caller that must build
+// costly text for its line asks first.
+inline bool QvLogWanted(DWORD level) { return ::QvCommon::DebugLog::Instance().Wants(level); }
+
 #define QVLOG_DUMP(level, data, size) \
     ::QvCommon::DebugLog::Instance().DumpMemory(__FILE__, __LINE__, (level), (data), (size))
 

@@ -36,8 +36,9 @@ bool CPinProvider::QueryState(uint32_t, uint32_t) { return true; }
 uint32_t CPinProvider::MessageProc(uint32_t messageId, JsonValue& body) {
     QvCommon::Synchronize::AutoLock lock(m_lock);
     // Callers and tests follow what the provider was told, in order.
-    QVLOG(QVLOG_TRACE, L"CPinProvider::MessageProc: 0x%08x %s", messageId,
-          QvLogCallerText(KelJson::FromUtf8(body.dump(-1, ' ', false, JsonValue::error_handler_t::replace))).c_str());
+    if (QvLogWanted(QVLOG_TRACE))
+        QVLOG(QVLOG_TRACE, L"CPinProvider::MessageProc: 0x%08x %s", messageId,
+              QvLogCallerText(KelJson::Write(body)).c_str());
     switch (messageId) {
     case KEL_PIN_MSG_GET_STATE:
         // A state read from the settings that is none of the three cannot be reported.
