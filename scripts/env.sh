@@ -7,9 +7,11 @@
 # Each architecture has a build folder of its own, with its own Wine prefix.
 KEL_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 export KEL_ARCH=${KEL_ARCH:-x86_64}
+# The i686 build folder is named after the x86_64 one: build-i686/ beside build/.
+kel_i686_dir() { echo "$1-i686"; }
 case "$KEL_ARCH" in
   x86_64) kel_default_build_dir=$KEL_ROOT/build ;;
-  i686)   kel_default_build_dir=$KEL_ROOT/build-i686 ;;
+  i686)   kel_default_build_dir=$(kel_i686_dir "$KEL_ROOT/build") ;;
   *) echo "KEL_ARCH must be x86_64 or i686, not '$KEL_ARCH'" >&2; return 2 2>/dev/null || exit 2 ;;
 esac
 export KEL_BUILD_DIR=${KEL_BUILD_DIR:-$kel_default_build_dir}

@@ -31,9 +31,9 @@ if [ -n "${KEL_ARCH:-}" ]; then
   run_tests "$KEL_ARCH" "" -- "$@"
   exit 0
 fi
-# The i686 build goes beside the x86_64 one: build-i686/, or <KEL_BUILD_DIR>-i686.
+# The i686 build goes beside the x86_64 one, named as env.sh names it.
 x86_64_dir=${KEL_BUILD_DIR:-$root/build}
-i686_dir=$x86_64_dir-i686
+i686_dir=$(source "$here/env.sh" && kel_i686_dir "$x86_64_dir")
 build x86_64
 KEL_BUILD_DIR=$i686_dir build i686
 if ! (source "$here/env.sh" && kel_runs_32bit); then
