@@ -19,6 +19,8 @@ public:
     BenchProcess& operator=(const BenchProcess&) = delete;
 
     bool WaitReady();
+    // For its figures (times, memory); null when it did not start or has ended.
+    HANDLE Handle() const { return m_process.get(); }
     // Asks the process to end; its exit code, or STILL_ACTIVE when it had to be ended.
     DWORD Quit();
 

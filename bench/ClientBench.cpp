@@ -1,6 +1,5 @@
 #include "ClientBench.h"
 
-#include <chrono>
 #include <cstdio>
 
 #include "BenchController.h"
@@ -12,7 +11,6 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
 
 constexpr uint32_t BENCH_CLASS = 0x106;
 constexpr uint32_t BENCH_MESSAGE = 0x01060001;
@@ -20,17 +18,7 @@ constexpr uint32_t BENCH_MESSAGE = 0x01060001;
 // Runs the query the given number of times on this thread.
 template <typename Query>
 Figures Measure(Query query, int iterations) {
-    std::vector<double> samples;
-    auto start = Clock::now();
-    for (int i = 0; i < Rounds(iterations); ++i) {
-        auto before = Clock::now();
-        if (!query()) {
-            std::fprintf(stderr, "query failed\n");
-            continue;
-        }
-        samples.push_back(std::chrono::duration<double, std::micro>(Clock::now() - before).count());
-    }
-    return Summarise(samples, std::chrono::duration<double>(Clock::now() - start).count());
+    return MeasureCallers([&](int) { return query(); }, 1, iterations);
 }
 
 } // namespace
@@ -47,7 +35,7 @@ int ServeIpc(const std::wstring& pipe, HANDLE ready, HANDLE quit) {
     return 0;
 }
 
-bool RunClientBench(const std::wstring& rawPipe) {
+bool RunClientBench(const std::wstring& rawPipe, const std::wstring& raw1kPipe) {
     const std::wstring pipe = L"kelbench_ipc_" + std::to_wstring(::GetCurrentProcessId());
     BenchProcess server(L"serve-ipc", pipe);
     if (!server.WaitReady()) {
@@ -74,16 +62,39 @@ bool RunClientBench(const std::wstring& rawPipe) {
             std::wstring reply;
             return RawQuery(rawPipe, Chunking::Whole, text, reply) && reply == text;
         };
+        // Written in the protocol's 1 KiB chunks: what the chunks cost by themselves.
+        auto baseline1k = [&] {
+            std::wstring reply;
+            return RawQuery(raw1kPipe, Chunking::OneKiB, text, reply) && reply == text;
+        };
         Measure(baseline, 10);   // warm up both sides
         Measure(library, 10);
         Figures raw = Measure(baseline, b.iterations);
         Figures full = Measure(library, b.iterations);
+        Figures chunked = Measure(baseline1k, b.iterations);
         const std::string suffix = std::string(".") + b.name + ".callers1";
         PrintFigures("client_baseline" + suffix, raw);
+        PrintFigures("client_baseline_1k_chunks" + suffix, chunked);
         PrintFigures("client_send" + suffix, full);
         PrintFigure("ratio.median.client_send_over_baseline" + suffix, full.medianUs / raw.medianUs, "x");
+        PrintFigure("ratio.median.client_send_over_baseline_1k_chunks" + suffix,
+                    full.medianUs / chunked.medianUs, "x");
         PrintFigure("ratio.throughput.client_send_over_baseline" + suffix,
                     full.queriesPerSecond / raw.queriesPerSecond, "x");
     }
+    return true;
+}
+
+bool CountClientCalls() {
+    const std::wstring pipe = L"kelbench_ipc_" + std::to_wstring(::GetCurrentProcessId());
+    BenchProcess server(L"serve-ipc", pipe);
+    if (!server.WaitReady()) return false;
+    CIpcClient client;
+    client.Initialize(pipe);
+    const JsonValue body{{"data", std::string(100, 'a')}};
+    PrintFigures("calls-client", Measure([&] {
+        JsonValue reply = body;
+        return client.SendMessageToProvider(BENCH_CLASS, BENCH_MESSAGE, reply) == 0 && reply == body;
+    }, 1000000));
     return true;
 }

@@ -5,6 +5,11 @@
 //                              runs the named parts (all without a name) and
 //                              prints one figure per line; --count caps every
 //                              loop at N rounds (a smoke run, as under ctest)
+//   ipc_bench --count N calls-raw | calls-library | calls-client
+//                              only N queries of 100 characters of one kind,
+//                              one caller: scripts/count-server-calls.sh
+//                              runs it under Wine's server trace to count
+//                              the kernel calls of one query
 //   ipc_bench serve-raw  <pipe> <ready> <quit>
 //   ipc_bench serve-raw1k <pipe> <ready> <quit>
 //   ipc_bench serve-peer <pipe> <ready> <quit>
@@ -14,10 +19,8 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <chrono>
 #include <functional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "BenchProcess.h"
@@ -29,7 +32,6 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
 
 constexpr uint32_t ECHO_CODE = 0x77;
 
@@ -62,29 +64,8 @@ int ServePeer(const std::wstring& pipe, HANDLE ready, HANDLE quit) {
 using QueryFn = std::function<bool(int caller, const std::wstring& body)>;
 constexpr int MAX_CALLERS = 8;
 
-// Runs `perCaller` queries on each of `callers` threads at once.
 Figures Measure(const QueryFn& query, const std::wstring& body, int callers, int perCaller) {
-    std::vector<std::vector<double>> samples(callers);
-    std::vector<std::thread> threads;
-    auto start = Clock::now();
-    for (int c = 0; c < callers; ++c) {
-        threads.emplace_back([&, c] {
-            for (int i = 0; i < Rounds(perCaller); ++i) {
-                auto before = Clock::now();
-                if (!query(c, body)) {
-                    std::fprintf(stderr, "query failed\n");
-                    continue;
-                }
-                samples[c].push_back(
-                    std::chrono::duration<double, std::micro>(Clock::now() - before).count());
-            }
-        });
-    }
-    for (auto& t : threads) t.join();
-    double wall = std::chrono::duration<double>(Clock::now() - start).count();
-    std::vector<double> all;
-    for (auto& s : samples) all.insert(all.end(), s.begin(), s.end());
-    return Summarise(all, wall);
+    return MeasureCallers([&](int caller) { return query(caller, body); }, callers, perCaller);
 }
 
 bool LibraryQuery(CIpcPeer& sender, const std::wstring& body) {
@@ -101,12 +82,10 @@ bool BaselineQuery(const std::wstring& pipe, Chunking chunking, const std::wstri
     return RawQuery(pipe, chunking, body, reply) && reply.size() == body.size();
 }
 
-int RunTransport(const std::wstring& rawPipe) {
-    const std::wstring raw1kPipe = L"kelbench_raw1k_" + std::to_wstring(::GetCurrentProcessId());
+int RunTransport(const std::wstring& rawPipe, const std::wstring& raw1kPipe) {
     const std::wstring peerPipe = L"kelbench_peer_" + std::to_wstring(::GetCurrentProcessId());
-    BenchProcess raw1k(L"serve-raw1k", raw1kPipe);
     BenchProcess peer(L"serve-peer", peerPipe);
-    if (!raw1k.WaitReady() || !peer.WaitReady()) {
+    if (!peer.WaitReady()) {
         std::fprintf(stderr, "servers did not start\n");
         return 1;
     }
@@ -149,6 +128,8 @@ int RunTransport(const std::wstring& rawPipe) {
             PrintFigures("library" + suffix, figures[1][k]);
             PrintFigure("ratio.median.library_over_baseline" + suffix,
                         figures[1][k].medianUs / figures[0][k].medianUs, "x");
+            PrintFigure("ratio.median.library_over_baseline_1k_chunks" + suffix,
+                        figures[1][k].medianUs / chunked.medianUs, "x");
             PrintFigure("ratio.throughput.library_over_baseline" + suffix,
                         figures[1][k].queriesPerSecond / figures[0][k].queriesPerSecond, "x");
         }
@@ -160,26 +141,40 @@ int RunTransport(const std::wstring& rawPipe) {
     return 0;
 }
 
+// N queries of one kind after the servers are up, so that the difference of
+// two runs' server requests is N queries' worth and nothing else.
+int RunCalls(const std::wstring& kind, const std::wstring& rawPipe) {
+    const std::wstring peerPipe = L"kelbench_peer_" + std::to_wstring(::GetCurrentProcessId());
+    BenchProcess peer(L"serve-peer", peerPipe);
+    if (!peer.WaitReady()) return 1;
+    const std::wstring body(100, L'a');
+    CIpcPeer sender;
+    sender.SetPipeName(peerPipe);
+    QueryFn query = [&](int, const std::wstring& text) {
+        return kind == L"calls-raw" ? BaselineQuery(rawPipe, Chunking::Whole, text) : LibraryQuery(sender, text);
+    };
+    if (kind == L"calls-client") return CountClientCalls() ? 0 : 1;
+    PrintFigures("calls", Measure(query, body, 1, 1000000));
+    return 0;
+}
+
 // The parts named on the command line, or all of them.
 int RunParts(int argc, wchar_t** argv) {
-    std::vector<std::wstring> parts;
-    for (int i = 1; i < argc; ++i) {
-        if (std::wstring(argv[i]) == L"--count" && i + 1 < argc) BenchCountLimit() = _wtoi(argv[++i]);
-        else parts.push_back(argv[i]);
-    }
-    auto wanted = [&](const wchar_t* part) {
-        return parts.empty() || std::find(parts.begin(), parts.end(), part) != parts.end();
-    };
-    // The raw baseline server serves the transport and the client parts.
+    const BenchParts parts(argc, argv);
+    // The raw baseline servers serve the transport and the client parts.
     const std::wstring rawPipe = L"kelbench_raw_" + std::to_wstring(::GetCurrentProcessId());
+    const std::wstring raw1kPipe = L"kelbench_raw1k_" + std::to_wstring(::GetCurrentProcessId());
     BenchProcess raw(L"serve-raw", rawPipe);
-    if (!raw.WaitReady()) {
+    BenchProcess raw1k(L"serve-raw1k", raw1kPipe);
+    if (!raw.WaitReady() || !raw1k.WaitReady()) {
         std::fprintf(stderr, "servers did not start\n");
         return 1;
     }
-    if (wanted(L"transport") && RunTransport(rawPipe) != 0) return 1;
-    if (wanted(L"client") && !RunClientBench(rawPipe)) return 1;
-    if (wanted(L"fanout") && !RunFanoutBench()) {
+    for (const wchar_t* kind : {L"calls-raw", L"calls-library", L"calls-client"})
+        if (parts.Named(kind)) return RunCalls(kind, rawPipe);
+    if (parts.Wanted(L"transport") && RunTransport(rawPipe, raw1kPipe) != 0) return 1;
+    if (parts.Wanted(L"client") && !RunClientBench(rawPipe, raw1kPipe)) return 1;
+    if (parts.Wanted(L"fanout") && !RunFanoutBench()) {
         std::fprintf(stderr, "fan-out listeners did not start\n");
         return 1;
     }

@@ -122,7 +122,11 @@ bool RawQuery(const std::wstring& pipe, Chunking chunking, const std::wstring& b
     message.append(reinterpret_cast<const char*>(body.data()), body.size() * sizeof(wchar_t));
     if (!WriteTo(pipe, chunking, message)) return false;
 
-    if (!::ConnectNamedPipe(inbound.get(), nullptr) && ::GetLastError() != ERROR_PIPE_CONNECTED) return false;
+    // A server that answered and closed before this connect leaves ERROR_NO_DATA,
+    // its answer still to be read, as the listener takes it.
+    if (!::ConnectNamedPipe(inbound.get(), nullptr) && ::GetLastError() != ERROR_PIPE_CONNECTED &&
+        ::GetLastError() != ERROR_NO_DATA)
+        return false;
     std::string answer;
     if (!ReadAll(inbound.get(), answer)) return false;
     reply.assign(reinterpret_cast<const wchar_t*>(answer.data()), answer.size() / sizeof(wchar_t));

@@ -8,6 +8,6 @@ source "$here/env.sh"
 kel_wine_session_start
 trap kel_wine_session_stop EXIT
 cd "$KEL_BUILD_DIR/bin"
-for bench in ipc_bench; do
+for bench in ipc_bench agent_bench; do
   wine "$bench.exe"
 done
