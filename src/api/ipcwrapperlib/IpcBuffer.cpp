@@ -46,7 +46,9 @@ bool CIpcBuffer::ReadCommand(CIpcCommand& command) const {
     return command.Deserialize(m_bytes.data(), static_cast<uint32_t>(m_bytes.size()));
 }
 
+// The event, or for a return pipe the deadline, ended the wait.
 bool CIpcBuffer::IsEventSignaled() const {
+    if (m_pipeServer && m_pipeServer->Expired()) return true;
     return m_event && m_event != INVALID_HANDLE_VALUE &&
            ::WaitForSingleObject(m_event, 0) == WAIT_OBJECT_0;
 }

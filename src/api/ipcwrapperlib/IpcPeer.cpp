@@ -276,11 +276,6 @@ uint32_t CIpcPeer::Send(CIpcCommand& command) {
 }
 
 uint32_t CIpcPeer::SendQuery(CIpcCommand& command) {
-    QvCommon::Synchronize::Event reply;
-    if (!reply.Create()) {
-        QVLOG(QVLOG_ERROR, L"CIpcPeer::Send: CreateEvent() failed: 0x%08x", ::GetLastError());
-        return IPC_RESULT_NOT_CREATED;
-    }
     std::wstring returnPipe;
     command.GetReturnPipeName(returnPipe);
     QVLOG(QVLOG_TRACE, L"CIpcPeer::Send: Waiting for reply on named pipe %s", returnPipe.c_str());
@@ -289,11 +284,13 @@ uint32_t CIpcPeer::SendQuery(CIpcCommand& command) {
     // arrive first. Without it no answer could ever arrive: fail at once.
     std::unique_ptr<CPipeServer> server(new (std::nothrow) CPipeServer);
     if (!server) return IPC_RESULT_OUT_OF_MEMORY;
-    if (!server->Initial(returnPipe.c_str(), reply.Handle())) {
+    // Nothing but its deadline ends the wait for the answer, so the return
+    // pipe needs no stop object of its own (an event made and closed per query).
+    if (!server->Initialize(returnPipe.c_str(), nullptr)) {
         MakeFailedResult(command, IPC_RESULT_NOT_CREATED);
         return IPC_RESULT_NOT_CREATED;
     }
-    CIpcBuffer buffer(OIPC_QUERY, reply.Handle(), this, server.get());
+    CIpcBuffer buffer(OIPC_QUERY, nullptr, this, server.get());
     if (!buffer.StoreCommand(command)) return IPC_RESULT_OUT_OF_MEMORY;
     buffer.AddDestination(m_pipeName);
     DWORD error = buffer.SenderProc();
@@ -306,13 +303,12 @@ uint32_t CIpcPeer::SendQuery(CIpcCommand& command) {
     }
 
     // The watchdog is the return pipe's deadline: once it passes, the pipe
-    // server signals the reply event, its stop object, and stops waiting. A
-    // thread or timer of its own per query would cost more than the query.
+    // server stops waiting. A thread or timer of its own per query would cost
+    // more than the query. There is no event to name or set.
     server->SetDeadline(m_queryTimeoutMs);
     uint32_t received = buffer.ReceiverProc();
     if (server->Expired()) {
-        QVLOG(QVLOG_ERROR, L"ReceiveEventMonitor: Event timed out [0x%08x], force set event.",
-              reinterpret_cast<uintptr_t>(reply.Handle()));
+        QVLOG(QVLOG_ERROR, L"ReceiveEventMonitor: Event timed out [0x%08x], force set event.", 0u);
         MakeFailedResult(command, IPC_RESULT_QUERY_TIMED_OUT);
         QVLOG(QVLOG_ERROR, L"CIpcPeer::Send: OIPC_QUERY failed: 0x%08x [%s]", IPC_RESULT_QUERY_TIMED_OUT,
               m_pipeName.c_str());

@@ -33,7 +33,8 @@ public:
     HANDLE GetStopObject() const { return m_stopObject; }
 
     // Bounds every wait from now on: once timeoutMs have passed, the stop
-    // object is signalled and the server answers as if it had been stopped.
+    // object (if any) is signalled and the server answers as if it had been
+    // stopped.
     void SetDeadline(DWORD timeoutMs);
     bool Expired() const { return m_expired; }
 
