@@ -58,7 +58,7 @@ DWORD CIpcBuffer::SenderProc() {
     for (const std::wstring& destination : m_destinations) {
         QVLOG(QVLOG_TRACE, L"CIpcBuffer::SenderProc: Sending IPC command type %d to IPC server [%s]",
               m_commandType, destination.c_str());
-        CPipeClient client;
+        CPipeClient client(m_owner ? m_owner->GetQueryTimeout() : IPC_QUERY_TIMEOUT_MS);
         if (!client.Initial(destination.c_str())) {
             DWORD error = ::GetLastError();
             if (error == ERROR_FILE_NOT_FOUND) {

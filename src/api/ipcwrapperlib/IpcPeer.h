@@ -67,6 +67,9 @@ public:
     }
     const std::wstring& GetPeerId() const { return m_peerId; }
     HANDLE GetAcceptThread() const { return m_acceptThread.get(); }
+    // Bounds the wait for a query's answer, and for a reader to take what
+    // this peer writes.
+    DWORD GetQueryTimeout() const { return m_queryTimeoutMs; }
 
     // Returns once the pipe exists, so that writers can connect at once.
     uint32_t ReceiveStart();

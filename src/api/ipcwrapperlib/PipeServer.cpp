@@ -16,9 +16,15 @@ CPipeServer::CPipeServer() : m_pipeName() {
 }
 
 CPipeServer::~CPipeServer() {
-    // An overlapped operation must not outlive its OVERLAPPED.
-    for (DWORD i = 0; i < m_instanceCount; ++i)
-        if (m_instances[i].pending && m_instances[i].pipe) ::CancelIo(m_instances[i].pipe.get());
+    // An overlapped operation must have ended before its OVERLAPPED goes,
+    // also when another thread than the one that started it ends the server.
+    for (DWORD i = 0; i < m_instanceCount; ++i) {
+        Instance& instance = m_instances[i];
+        if (!instance.pending || !instance.pipe) continue;
+        DWORD ignored = 0;
+        ::CancelIoEx(instance.pipe.get(), &instance.overlapped);
+        ::GetOverlappedResult(instance.pipe.get(), &instance.overlapped, &ignored, TRUE);
+    }
 }
 
 bool CPipeServer::Initial(const wchar_t* name, HANDLE stopEvent) {
@@ -239,6 +245,14 @@ bool CPipeServer::Recv(BYTE* buffer, DWORD* size) {
         if (!::SetWaitableTimer(m_stopObject, &due, 0, nullptr, nullptr, FALSE))
             QVLOG(QVLOG_ERROR, L"SetWaitableTimer failed (%d)\n", ::GetLastError());
     }
+    // Reads that find their bytes waiting never wait, so the deadline is
+    // looked at here too: a writer that keeps a return pipe busy cannot hold
+    // a query past it.
+    if (m_deadline && ::GetTickCount64() >= m_deadline) {
+        Expire();
+        *size = 0;
+        return true;
+    }
     if (!ReconnectEnded()) return false;
 
     DWORD index = 0;
@@ -283,7 +297,7 @@ bool CPipeServer::Recv(BYTE* buffer, DWORD* size) {
             return true;
         }
         QVLOG(QVLOG_ERROR, L"CPipeServer::Recv: ReadFile() success but read 0 byte");
-        instance.ended = true;
+        WriterLeft(index);
         return false;
     }
     DWORD error = ::GetLastError();
@@ -291,21 +305,30 @@ bool CPipeServer::Recv(BYTE* buffer, DWORD* size) {
     case ERROR_BROKEN_PIPE:
         // The writer closed its end: the message is complete.
         QVLOG(QVLOG_INFO, L"CPipeServer::Recv: ReadFile() failed due to broken pipe");
-        instance.ended = true;
+        WriterLeft(index);
         return false;
     case ERROR_MORE_DATA:
     case ERROR_HANDLE_EOF:
     case ERROR_IO_PENDING:
         instance.pending = 1;
-        return FinishRead(instance, size);
+        return FinishRead(index, size);
     default:
         QVLOG(QVLOG_ERROR, L"CPipeServer::Recv: GetOverlappedResult() failed, error = 0x%08x", error);
-        instance.ended = true;
+        WriterLeft(index);
         return false;
     }
 }
 
-bool CPipeServer::FinishRead(Instance& instance, DWORD* size) {
+// A server that can be stopped serves writer after writer, so its instance
+// takes the next one at once. A return pipe (no stop object, ended by its
+// deadline) takes one answer: connecting it again, and cancelling that when
+// it goes, would be three kernel calls per query for nothing.
+void CPipeServer::WriterLeft(DWORD index) {
+    if (!m_stopObject || !DisconnectAndReconnect(index)) m_instances[index].ended = true;
+}
+
+bool CPipeServer::FinishRead(DWORD index, DWORD* size) {
+    Instance& instance = m_instances[index];
     // A writer that connected and never writes must not keep the listener
     // from stopping, nor a querying peer from its deadline, so the stop
     // object and the deadline end this wait too.
@@ -319,7 +342,7 @@ bool CPipeServer::FinishRead(Instance& instance, DWORD* size) {
             ::CancelIo(instance.pipe.get());
             ::GetOverlappedResult(instance.pipe.get(), &instance.overlapped, &ignored, TRUE);
             instance.pending = 0;
-            instance.ended = true;
+            WriterLeft(index);
             *size = 0;
             return true;
         }
@@ -330,7 +353,7 @@ bool CPipeServer::FinishRead(Instance& instance, DWORD* size) {
     instance.pending = 0;
     if (::GetLastError() == ERROR_BROKEN_PIPE) {
         QVLOG(QVLOG_INFO, L"CPipeServer::Recv: GetOverlappedResult() failed due to broken pipe. DisconnectAndReconnect.");
-        instance.ended = true;
+        WriterLeft(index);
         return false;
     }
     return true;
@@ -370,7 +393,8 @@ bool CPipeClient::Initial(const wchar_t* name) {
     wchar_t fullName[IPC_PIPE_NAME_CAPACITY];
     _snwprintf_s(fullName, IPC_PIPE_NAME_CAPACITY, _TRUNCATE, IPC_PIPE_NAME_FORMAT, name);
     for (;;) {
-        m_pipe.reset(::CreateFileW(fullName, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+        m_pipe.reset(::CreateFileW(fullName, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED,
+                                   nullptr));
         if (m_pipe) break;
         DWORD error = ::GetLastError();
         if (error == ERROR_PIPE_BUSY) {
@@ -404,14 +428,33 @@ bool CPipeClient::Send(const BYTE* data, DWORD* size) {
     while (sent < *size) {
         const DWORD length = std::min<DWORD>(IPC_PIPE_CHUNK, *size - sent);
         DWORD written = 0;
-        if (!::WriteFile(m_pipe.get(), data + sent, length, &written, nullptr)) {
+        if (!WriteChunk(data + sent, length, &written)) {
             DWORD error = ::GetLastError();
             if (error == ERROR_NO_SYSTEM_RESOURCES) continue;   // write the same chunk again
             QVLOG(QVLOG_ERROR, L"CPipeClient::Send: WriteFile() failed, error=%d", error);
+            *size = sent;
             return false;
         }
         sent += written;
     }
     *size = sent;
     return true;
+}
+
+// A write that the pipe cannot take at once waits for the reader, at most
+// the writer's time limit; the handle itself is signalled when its one
+// outstanding write ends, so no event is made.
+bool CPipeClient::WriteChunk(const BYTE* data, DWORD length, DWORD* written) {
+    OVERLAPPED overlapped = {};
+    if (::WriteFile(m_pipe.get(), data, length, written, &overlapped)) return true;
+    if (::GetLastError() != ERROR_IO_PENDING) return false;
+    if (::WaitForSingleObject(m_pipe.get(), m_writeTimeoutMs) != WAIT_OBJECT_0) {
+        // The reader takes nothing: the write is given up, and must have
+        // ended before its OVERLAPPED goes.
+        ::CancelIo(m_pipe.get());
+        ::GetOverlappedResult(m_pipe.get(), &overlapped, written, TRUE);
+        ::SetLastError(ERROR_TIMEOUT);
+        return false;
+    }
+    return ::GetOverlappedResult(m_pipe.get(), &overlapped, written, FALSE) != FALSE;
 }

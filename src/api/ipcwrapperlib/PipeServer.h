@@ -47,8 +47,8 @@ private:
         QvCommon::UniqueHandle event;
         DWORD state = STATE_CONNECTING;
         DWORD pending = 0;
-        // The writer has gone. The instance takes the next writer at the next
-        // read, so that a server that reads no more does not connect again.
+        // The writer has gone and the instance takes the next one at the
+        // next read (see WriterLeft).
         bool ended = false;
     };
 
@@ -59,7 +59,8 @@ private:
     bool NextInstance(DWORD* index);
     // Waits for an overlapped read to finish, unless the stop object or the
     // deadline ends the wait.
-    bool FinishRead(Instance& instance, DWORD* size);
+    bool FinishRead(DWORD index, DWORD* size);
+    void WriterLeft(DWORD index);
     DWORD WaitTime() const;
     void Expire();
 
@@ -77,15 +78,20 @@ private:
     wchar_t m_pipeName[IPC_PIPE_NAME_CAPACITY];
 };
 
-// Connects to a named pipe and writes one block of bytes to it.
+// Connects to a named pipe and writes one block of bytes to it. A reader that
+// takes nothing of a chunk for writeTimeoutMs ends the write, so that no
+// reader can hold the writing thread.
 class CPipeClient {
 public:
-    CPipeClient() = default;
+    explicit CPipeClient(DWORD writeTimeoutMs = IPC_QUERY_TIMEOUT_MS) : m_writeTimeoutMs(writeTimeoutMs) {}
     bool Initial(const wchar_t* name);
     bool Send(const BYTE* data, DWORD* size);
     HANDLE GetHandle() const { return m_pipe.get(); }
     void Close() { m_pipe.reset(); }
 
 private:
+    bool WriteChunk(const BYTE* data, DWORD length, DWORD* written);
+
     QvCommon::UniqueHandle m_pipe;
+    DWORD m_writeTimeoutMs;
 };

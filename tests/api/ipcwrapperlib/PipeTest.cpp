@@ -82,6 +82,24 @@ TEST(Pipe, StopObjectEndsAFetchFromASilentWriter) {
     EXPECT_TRUE(listener.stopped);
 }
 
+// A reader that takes nothing cannot hold a writer: the pipe takes the first
+// chunk, and the write of the second is given up at the writer's time limit.
+TEST(Pipe, AWriteEndsAtItsTimeLimitWhenTheReaderTakesNothing) {
+    const std::wstring name = KelTest::UniqueName(L"kelnoreader");
+    QvCommon::Synchronize::Event stop;
+    CPipeServer reader;   // listens and never fetches
+    ASSERT_TRUE(stop.Create() && reader.Initial(name.c_str(), stop.Handle()));
+    CPipeClient writer(300);
+    ASSERT_TRUE(writer.Initial(name.c_str()));
+    std::vector<BYTE> bytes(4 * IPC_PIPE_CHUNK, 7);
+    DWORD size = static_cast<DWORD>(bytes.size());
+    KelTest::Stopwatch watch;
+    EXPECT_FALSE(writer.Send(bytes.data(), &size));
+    EXPECT_EQ(IPC_PIPE_CHUNK, size);
+    EXPECT_GE(watch.ElapsedMs(), 250);
+    EXPECT_LT(watch.ElapsedMs(), 3000);
+}
+
 // Every caller may open the listening pipe (a null access list), and so may a
 // low-integrity process (a low mandatory label; its policy is no-execute-up,
 // mask 0x4, as the product sets it). Wine 8.0 stores the label and gives it
