@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 
 namespace KelJson {
 
@@ -24,26 +25,38 @@ std::wstring FromUtf8(const std::string& text) {
 }
 
 namespace {
-struct TooDeepBody {};
+// The deepest nesting of arrays and objects in the text, counted up to one
+// past the limit; brackets inside strings do not count. A pass of its own:
+// the JSON library's parser with a callback (which could count as it goes)
+// rescans the parent on every closing object, which makes an array of many
+// small objects cost time in the square of their number.
+int NestingDepth(const std::wstring& text) {
+    int depth = 0, deepest = 0;
+    bool inString = false, escaped = false;
+    for (wchar_t c : text) {
+        if (inString) {
+            if (escaped) escaped = false;
+            else if (c == L'\\') escaped = true;
+            else if (c == L'"') inString = false;
+        } else if (c == L'"') {
+            inString = true;
+        } else if (c == L'[' || c == L'{') {
+            deepest = std::max(deepest, ++depth);
+            if (deepest > KELJSON_MAX_DEPTH) break;
+        } else if ((c == L']' || c == L'}') && depth > 0) {
+            --depth;
+        }
+    }
+    return deepest;
+}
 } // namespace
 
 JsonRead Read(const std::wstring& text, JsonValue& body) {
-    // The parser keeps its own stack, so depth is checked as it opens each
-    // array or object: one pass, and a deep body is refused before it is built.
-    const JsonValue::parser_callback_t limitDepth = [](int depth, JsonValue::parse_event_t event, JsonValue&) {
-        const bool opens = event == JsonValue::parse_event_t::object_start ||
-                           event == JsonValue::parse_event_t::array_start;
-        if (opens && depth >= KELJSON_MAX_DEPTH) throw TooDeepBody();
-        return true;
-    };
-    try {
-        JsonValue parsed = JsonValue::parse(ToUtf8(text), limitDepth, false);
-        if (parsed.is_discarded()) return JsonRead::NotJson;
-        body = std::move(parsed);
-        return JsonRead::Ok;
-    } catch (const TooDeepBody&) {
-        return JsonRead::TooDeep;
-    }
+    if (NestingDepth(text) > KELJSON_MAX_DEPTH) return JsonRead::TooDeep;
+    JsonValue parsed = JsonValue::parse(ToUtf8(text), nullptr, false);
+    if (parsed.is_discarded()) return JsonRead::NotJson;
+    body = std::move(parsed);
+    return JsonRead::Ok;
 }
 
 bool Parse(const std::wstring& text, JsonValue& body) { return Read(text, body) == JsonRead::Ok; }
