@@ -273,6 +273,7 @@ bool CPipeServer::Recv(BYTE* buffer, DWORD* size) {
                 return false;
             }
             instance.state = STATE_READING;
+            instance.pending = 0;   // the connect is collected; nothing is outstanding
         } else if (instance.state == STATE_READING) {
             *size = transferred;
             instance.pending = 0;
@@ -319,13 +320,11 @@ bool CPipeServer::Recv(BYTE* buffer, DWORD* size) {
     }
 }
 
-// A server that can be stopped serves writer after writer, so its instance
-// takes the next one at once. A return pipe (no stop object, ended by its
-// deadline) takes one answer: connecting it again, and cancelling that when
-// it goes, would be three kernel calls per query for nothing.
-void CPipeServer::WriterLeft(DWORD index) {
-    if (!m_stopObject || !DisconnectAndReconnect(index)) m_instances[index].ended = true;
-}
+// The instance takes the next writer at the next read, not now: the message
+// just read is handed on first (connecting again costs three kernel calls,
+// which the query would otherwise wait for), and a return pipe, which takes
+// one answer, does not connect again only to cancel that when it goes.
+void CPipeServer::WriterLeft(DWORD index) { m_instances[index].ended = true; }
 
 bool CPipeServer::FinishRead(DWORD index, DWORD* size) {
     Instance& instance = m_instances[index];
