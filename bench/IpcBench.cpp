@@ -144,17 +144,21 @@ int RunTransport(const std::wstring& rawPipe, const std::wstring& raw1kPipe) {
 // N queries of one kind after the servers are up, so that the difference of
 // two runs' server requests is N queries' worth and nothing else.
 int RunCalls(const std::wstring& kind, const std::wstring& rawPipe) {
+    if (kind == L"calls-client") return CountClientCalls() ? 0 : 1;
+    const std::wstring body(100, L'a');
+    if (kind == L"calls-raw") {
+        PrintFigures("calls", Measure([&](int, const std::wstring& text) {
+            return BaselineQuery(rawPipe, Chunking::Whole, text);
+        }, body, 1, 1000000));
+        return 0;
+    }
     const std::wstring peerPipe = L"kelbench_peer_" + std::to_wstring(::GetCurrentProcessId());
     BenchProcess peer(L"serve-peer", peerPipe);
     if (!peer.WaitReady()) return 1;
-    const std::wstring body(100, L'a');
     CIpcPeer sender;
     sender.SetPipeName(peerPipe);
-    QueryFn query = [&](int, const std::wstring& text) {
-        return kind == L"calls-raw" ? BaselineQuery(rawPipe, Chunking::Whole, text) : LibraryQuery(sender, text);
-    };
-    if (kind == L"calls-client") return CountClientCalls() ? 0 : 1;
-    PrintFigures("calls", Measure(query, body, 1, 1000000));
+    PrintFigures("calls", Measure([&](int, const std::wstring& text) { return LibraryQuery(sender, text); },
+                                  body, 1, 1000000));
     return 0;
 }
 
