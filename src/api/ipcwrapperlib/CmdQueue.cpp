@@ -21,9 +21,8 @@ CmdQueue::CmdQueue(uint32_t workerCount, const std::wstring& name) : m_workerCou
         QVLOG(QVLOG_ERROR, L"CmdQueue::CmdQueue: Failed to create stop event: 0x%08x", ::GetLastError());
     // The data event wakes one worker per signal: with a manual-reset event
     // every idle worker would wake for each item and all but one would go
-    // back to sleep, which costs a query a fifth of its time. The worker that
-    // takes an item signals again while items remain, so the event is
-    // signalled exactly while the list holds items.
+    // back to sleep, which costs a query a fifth of its time. It is signalled
+    // only when an idle worker is needed (see TakeFront).
     if (!m_dataArriveEvent.Create(name + L"DataArrive" + pid, QueueEventOptions(false)))
         QVLOG(QVLOG_ERROR, L"CmdQueue::CmdQueue: Failed to create data event: 0x%08x", ::GetLastError());
     m_stopEvent.Reset();
@@ -41,10 +40,21 @@ void CmdQueue::start(Callback callback, Callback discard) {
     m_workers.clear();
     for (uint32_t i = 0; i < m_workerCount; ++i) {
         auto* block = new WorkerBlock{this, callback};
+        {
+            // A new worker counts as waiting before it can be woken.
+            QvCommon::Synchronize::AutoLock lock(m_lock);
+            ++m_idle;
+        }
         HANDLE thread = ::CreateThread(nullptr, 0, &CmdQueue::WorkerProc, block, 0, nullptr);
-        if (!thread) delete block;
+        if (!thread) {
+            delete block;
+            QvCommon::Synchronize::AutoLock lock(m_lock);
+            --m_idle;
+        }
         m_workers.emplace_back(thread);
     }
+    QvCommon::Synchronize::AutoLock lock(m_lock);
+    SignalIfNeeded();   // for items added before the workers were there
 }
 
 DWORD WINAPI CmdQueue::WorkerProc(void* parameter) {
@@ -53,25 +63,42 @@ DWORD WINAPI CmdQueue::WorkerProc(void* parameter) {
     // The stop event comes first so that a signalled stop wins over waiting data.
     const HANDLE events[] = {queue->m_stopEvent.Handle(), queue->m_dataArriveEvent.Handle()};
     for (;;) {
-        DWORD woke = ::WaitForMultipleObjects(2, events, FALSE, INFINITE);
-        if (woke != WAIT_OBJECT_0 + 1) break;
+        if (::WaitForMultipleObjects(2, events, FALSE, INFINITE) != WAIT_OBJECT_0 + 1) break;
+        // A woken worker takes items until the list is empty and only then
+        // waits again: items that come while it is busy need no signal.
         CmdQueueItem item;
-        if (queue->TakeFront(item))
+        for (bool woke = true; !queue->m_stopping.load() && queue->TakeFront(item, woke); woke = false)
             IpcGuard::Call(L"CmdQueue::WorkerProc", [&] { block->callback(item); return 0u; });
     }
     delete block;
     return 0;
 }
 
-bool CmdQueue::TakeFront(CmdQueueItem& item) {
+// Every signal is a kernel call and every wake a thread switch, so the data
+// event is signalled only when an item waits, a worker is idle and no signal
+// is outstanding: a burst of items (a broadcast to many listeners) wakes each
+// idle worker once, one after the other, instead of signalling twice per item.
+// A busy worker needs no signal, as it looks at the list before it waits.
+bool CmdQueue::TakeFront(CmdQueueItem& item, bool woke) {
     QvCommon::Synchronize::AutoLock lock(m_lock);
-    if (m_items.empty()) return false;
+    if (woke) {   // this worker took the outstanding signal
+        --m_idle;
+        m_signalled = false;
+    }
+    if (m_items.empty()) {
+        ++m_idle;   // it goes back to its wait
+        return false;
+    }
     item = m_items.front();
     m_items.pop_front();
-    // The wake took the event's signal; it is given again only for the items
-    // that remain, so an empty list needs no reset.
-    if (!m_items.empty()) m_dataArriveEvent.Set();
+    SignalIfNeeded();
     return true;
+}
+
+void CmdQueue::SignalIfNeeded() {
+    if (m_items.empty() || m_idle == 0 || m_signalled) return;
+    m_signalled = true;
+    m_dataArriveEvent.Set();
 }
 
 bool CmdQueue::IsEmpty() {
@@ -84,7 +111,7 @@ int CmdQueue::add(uint32_t commandId, void* parameter) {
     if (!IsReady() || m_stopping.load()) return ADD_REFUSED;
     QvCommon::Synchronize::AutoLock lock(m_lock);
     m_items.push_back(CmdQueueItem{commandId, parameter});
-    m_dataArriveEvent.Set();
+    SignalIfNeeded();
     return 0;
 }
 

@@ -49,11 +49,15 @@ private:
         Callback callback;
     };
     static DWORD WINAPI WorkerProc(void* parameter);
-    bool TakeFront(CmdQueueItem& item);
+    // woke: the caller's wait has just ended on the data event.
+    bool TakeFront(CmdQueueItem& item, bool woke);
+    void SignalIfNeeded();   // under m_lock
     bool IsEmpty();
 
     QvCommon::Synchronize::CriticalSection m_lock;
     std::deque<CmdQueueItem> m_items;
+    uint32_t m_idle = 0;        // workers waiting, or woken and not yet at the list
+    bool m_signalled = false;   // a signal that no worker has taken yet
     QvCommon::Synchronize::Event m_stopEvent;
     std::atomic<bool> m_stopping{false};   // set just before the stop event
     QvCommon::Synchronize::Event m_dataArriveEvent;

@@ -4,6 +4,8 @@
 #include "TestSupport.h"
 
 #include <atomic>
+#include <thread>
+#include <vector>
 
 // How many items the workers run at once is the peer's and the broker's
 // tests: each owns its worker count.
@@ -91,4 +93,25 @@ TEST_F(QueueTest, ItemsLeftAtStopGoToTheDiscardProcedure) {
     // discarded, none both delivered and discarded.
     EXPECT_EQ(1, probe.Entries());
     EXPECT_EQ(7, s_discarded.load());
+}
+
+// Items come from several threads at once, in bursts and one by one, while
+// the workers are busy, idle or between the two: every item is delivered,
+// none is left waiting for a signal that no one gives.
+TEST_F(QueueTest, ItemsAddedFromManyThreadsAreAllDelivered) {
+    constexpr int PRODUCERS = 4, ITEMS = 500;
+    CmdQueue queue(3, Name());
+    queue.start(&HeldCallback);
+    std::vector<std::thread> producers;
+    for (int p = 0; p < PRODUCERS; ++p)
+        producers.emplace_back([&queue, p] {
+            for (int i = 0; i < ITEMS; ++i) {
+                EXPECT_EQ(0, queue.add(1, nullptr));
+                if ((i + p) % 50 == 0) ::Sleep(1);   // let the workers run dry now and then
+            }
+        });
+    for (std::thread& producer : producers) producer.join();
+    EXPECT_TRUE(KelTest::WaitUntil([&] { return probe.Entries() == PRODUCERS * ITEMS; }))
+        << probe.Entries() << " of " << PRODUCERS * ITEMS;
+    EXPECT_EQ(0, queue.stop(5000));
 }
