@@ -22,8 +22,10 @@ using Clock = std::chrono::steady_clock;
 constexpr uint32_t FANOUT_CLASS = 0x106;
 constexpr uint32_t FANOUT_MESSAGE = 0x01060002;
 constexpr int WARM_UP_BROADCASTS = 3;
-constexpr int MEASURED_BROADCASTS = 30;
+constexpr int MEASURED_BROADCASTS = 100;
 constexpr DWORD DELIVERY_TIMEOUT_MS = 10000;
+// Listener processes of a count of kernel calls; the count's script divides by them.
+constexpr int COUNTED_LISTENERS = 10;
 // As many raw writers as the broker has speaker threads.
 constexpr int RAW_WRITERS = static_cast<int>(BROKER_SPEAKER_THREADS);
 
@@ -148,64 +150,126 @@ int ListenIpc(const std::wstring& serverPipe, const std::wstring& semaphore, HAN
     return counter.received;
 }
 
-int ListenRaw(const std::wstring& pipe, const std::wstring& semaphore, HANDLE ready, HANDLE quit) {
+int ListenRaw(const std::wstring& pipe, const std::wstring& semaphore, bool handOver, HANDLE ready, HANDLE quit) {
     QvCommon::UniqueHandle counter = OpenCounter(semaphore);
     const size_t expected = RawMessage().size();
     int received = 0;
+    // The hand-over as the library's listener makes it: the reading thread
+    // signals, and a second thread wakes and delivers.
+    QvCommon::UniqueHandle wake(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
+    std::atomic<int> pending{0};
+    std::atomic<bool> done{false};
+    std::thread deliverer;
+    if (handOver)
+        deliverer = std::thread([&] {
+            while (::WaitForSingleObject(wake.get(), INFINITE) == WAIT_OBJECT_0 && !done)
+                for (; pending.load() > 0; --pending) ::ReleaseSemaphore(counter.get(), 1, nullptr);
+        });
     RunRawListener(pipe, Chunking::OneKiB, ready, quit, [&](const std::string& message) {
         if (message.size() != expected) return;
         ++received;
-        ::ReleaseSemaphore(counter.get(), 1, nullptr);
+        if (!handOver) {
+            ::ReleaseSemaphore(counter.get(), 1, nullptr);
+            return;
+        }
+        ++pending;
+        ::SetEvent(wake.get());
     });
+    if (handOver) {
+        done = true;
+        ::SetEvent(wake.get());
+        deliverer.join();
+    }
     return received;
 }
 
+namespace {
+
+// What one side of the fan-out measured.
+struct Delivery {
+    std::vector<double> samples;
+    long received = 0;
+};
+
+// `warmUp` then `measured` broadcasts through a CIpcServer's controller to
+// `listeners` listening CIpcClient processes.
+bool ThroughLibrary(int listeners, const std::wstring& tag, int warmUp, int measured, Delivery& delivery) {
+    BenchController controller;
+    CIpcServer server;
+    const std::wstring pipe = L"kelbench_fanout_" + tag;
+    if (server.Initialize(&controller, pipe) != 0 || server.Start() != 0) return false;
+    Run run;
+    run.semaphore = MakeSemaphore(L"kelbench_fanout_sem_" + tag);
+    for (int i = 0; i < listeners; ++i)
+        run.listeners.emplace_back(new BenchProcess(L"listen-ipc", pipe + L" kelbench_fanout_sem_" + tag));
+    if (!run.Start()) return false;
+    // The advises travel on the listeners' pool threads: wait until the
+    // controller holds every relay.
+    for (int i = 0; i < 3000 && controller.Listeners() < listeners; ++i) ::Sleep(10);
+    if (controller.Listeners() < listeners) return false;
+    auto broadcast = [&] { controller.BroadcastMessageToListeners(FANOUT_MESSAGE, Body()); };
+    run.Measure(broadcast, warmUp);
+    delivery.samples = run.Measure(broadcast, measured);
+    delivery.received = run.Received();
+    return true;
+}
+
+// The same through raw writer threads to raw listener processes, which
+// deliver on the reading thread or hand over to a second one.
+bool ThroughRawPipes(int listeners, const std::wstring& tag, bool handOver, int warmUp, int measured,
+                     Delivery& delivery) {
+    Run run;
+    run.semaphore = MakeSemaphore(L"kelbench_rawfan_sem_" + tag);
+    std::vector<std::wstring> pipes;
+    const wchar_t* role = handOver ? L"listen-raw-handover" : L"listen-raw";
+    for (int i = 0; i < listeners; ++i) {
+        pipes.push_back(L"kelbench_rawfan_" + tag + L"_" + std::to_wstring(i));
+        run.listeners.emplace_back(new BenchProcess(role, pipes.back() + L" kelbench_rawfan_sem_" + tag));
+    }
+    if (!run.Start()) return false;
+    RawWriters writers(pipes);
+    auto broadcast = [&] { writers.Broadcast(); };
+    run.Measure(broadcast, warmUp);
+    delivery.samples = run.Measure(broadcast, measured);
+    delivery.received = run.Received();
+    return true;
+}
+
+std::wstring Tag(int listeners) {
+    return std::to_wstring(::GetCurrentProcessId()) + L"_" + std::to_wstring(listeners);
+}
+
+} // namespace
+
 bool RunFanoutBench() {
-    const std::wstring pid = std::to_wstring(::GetCurrentProcessId());
     for (int listeners : {1, 10, 50}) {
         if (listeners > 1 && BenchCountLimit() > 0 && listeners > BenchCountLimit()) continue;
-        const std::wstring tag = pid + L"_" + std::to_wstring(listeners);
-        std::vector<double> library, baseline;
-        long libraryReceived = 0, baselineReceived = 0;
-        {
-            BenchController controller;
-            CIpcServer server;
-            const std::wstring pipe = L"kelbench_fanout_" + tag;
-            if (server.Initialize(&controller, pipe) != 0 || server.Start() != 0) return false;
-            Run run;
-            run.semaphore = MakeSemaphore(L"kelbench_fanout_sem_" + tag);
-            for (int i = 0; i < listeners; ++i)
-                run.listeners.emplace_back(new BenchProcess(L"listen-ipc", pipe + L" kelbench_fanout_sem_" + tag));
-            if (!run.Start()) return false;
-            // The advises travel on the listeners' pool threads: wait until
-            // the controller holds every relay.
-            for (int i = 0; i < 3000 && controller.Listeners() < listeners; ++i) ::Sleep(10);
-            if (controller.Listeners() < listeners) return false;
-            auto broadcast = [&] { controller.BroadcastMessageToListeners(FANOUT_MESSAGE, Body()); };
-            run.Measure(broadcast, Rounds(WARM_UP_BROADCASTS));
-            library = run.Measure(broadcast, Rounds(MEASURED_BROADCASTS));
-            libraryReceived = run.Received();
-        }
-        {
-            Run run;
-            run.semaphore = MakeSemaphore(L"kelbench_rawfan_sem_" + tag);
-            std::vector<std::wstring> pipes;
-            for (int i = 0; i < listeners; ++i) {
-                pipes.push_back(L"kelbench_rawfan_" + tag + L"_" + std::to_wstring(i));
-                run.listeners.emplace_back(
-                    new BenchProcess(L"listen-raw", pipes.back() + L" kelbench_rawfan_sem_" + tag));
-            }
-            if (!run.Start()) return false;
-            RawWriters writers(pipes);
-            auto broadcast = [&] { writers.Broadcast(); };
-            run.Measure(broadcast, Rounds(WARM_UP_BROADCASTS));
-            baseline = run.Measure(broadcast, Rounds(MEASURED_BROADCASTS));
-            baselineReceived = run.Received();
-        }
-        Print("fanout_baseline", listeners, baseline, baselineReceived);
-        Print("fanout_library", listeners, library, libraryReceived);
-        PrintFigure("ratio.median.fanout_library_over_baseline.listeners" + std::to_string(listeners),
-                    Summarise(library, 0).medianUs / Summarise(baseline, 0).medianUs, "x");
+        Delivery library, baseline, handOver;
+        const int warmUp = Rounds(WARM_UP_BROADCASTS), measured = Rounds(MEASURED_BROADCASTS);
+        if (!ThroughLibrary(listeners, Tag(listeners), warmUp, measured, library) ||
+            !ThroughRawPipes(listeners, Tag(listeners), false, warmUp, measured, baseline) ||
+            !ThroughRawPipes(listeners, Tag(listeners), true, warmUp, measured, handOver))
+            return false;
+        Print("fanout_baseline", listeners, baseline.samples, baseline.received);
+        Print("fanout_baseline_handover", listeners, handOver.samples, handOver.received);
+        Print("fanout_library", listeners, library.samples, library.received);
+        const double median = Summarise(library.samples, 0).medianUs;
+        const std::string suffix = ".listeners" + std::to_string(listeners);
+        PrintFigure("ratio.median.fanout_library_over_baseline" + suffix,
+                    median / Summarise(baseline.samples, 0).medianUs, "x");
+        PrintFigure("ratio.median.fanout_library_over_baseline_handover" + suffix,
+                    median / Summarise(handOver.samples, 0).medianUs, "x");
     }
     return true;
+}
+
+bool CountFanoutCalls(FanoutSide side, int broadcasts) {
+    Delivery delivery;
+    const int listeners = COUNTED_LISTENERS;
+    const bool ran =
+        side == FanoutSide::Library
+            ? ThroughLibrary(listeners, Tag(listeners), WARM_UP_BROADCASTS, broadcasts, delivery)
+            : ThroughRawPipes(listeners, Tag(listeners), side == FanoutSide::RawHandOver, WARM_UP_BROADCASTS,
+                              broadcasts, delivery);
+    return ran && delivery.received == static_cast<long>(listeners) * (WARM_UP_BROADCASTS + broadcasts);
 }

@@ -10,12 +10,17 @@
 //                              one caller: scripts/count-server-calls.sh
 //                              runs it under Wine's server trace to count
 //                              the kernel calls of one query
+//   ipc_bench --count N calls-fanout-raw | calls-fanout-handover |
+//                       calls-fanout-library
+//                              only N broadcasts to 10 listener processes,
+//                              for the count of one notification's calls
 //   ipc_bench serve-raw  <pipe> <ready> <quit>
 //   ipc_bench serve-raw1k <pipe> <ready> <quit>
 //   ipc_bench serve-peer <pipe> <ready> <quit>
 //   ipc_bench serve-ipc <pipe> <ready> <quit>
 //   ipc_bench listen-ipc <server-pipe> <semaphore> <ready> <quit>
 //   ipc_bench listen-raw <pipe> <semaphore> <ready> <quit>
+//   ipc_bench listen-raw-handover <pipe> <semaphore> <ready> <quit>
 #include <windows.h>
 
 #include <algorithm>
@@ -145,6 +150,12 @@ int RunTransport(const std::wstring& rawPipe, const std::wstring& raw1kPipe) {
 // two runs' server requests is N queries' worth and nothing else.
 int RunCalls(const std::wstring& kind, const std::wstring& rawPipe) {
     if (kind == L"calls-client") return CountClientCalls() ? 0 : 1;
+    if (kind.compare(0, 13, L"calls-fanout-") == 0) {
+        const FanoutSide side = kind == L"calls-fanout-library" ? FanoutSide::Library
+                                : kind == L"calls-fanout-raw"   ? FanoutSide::Raw
+                                                                : FanoutSide::RawHandOver;
+        return CountFanoutCalls(side, BenchCountLimit()) ? 0 : 1;
+    }
     const std::wstring body(100, L'a');
     if (kind == L"calls-raw") {
         PrintFigures("calls", Measure([&](int, const std::wstring& text) {
@@ -174,7 +185,9 @@ int RunParts(int argc, wchar_t** argv) {
         std::fprintf(stderr, "servers did not start\n");
         return 1;
     }
-    for (const wchar_t* kind : {L"calls-raw", L"calls-library", L"calls-client"})
+    for (const wchar_t* kind :
+         {L"calls-raw", L"calls-library", L"calls-client", L"calls-fanout-raw", L"calls-fanout-handover",
+          L"calls-fanout-library"})
         if (parts.Named(kind)) return RunCalls(kind, rawPipe);
     if (parts.Wanted(L"transport") && RunTransport(rawPipe, raw1kPipe) != 0) return 1;
     if (parts.Wanted(L"client") && !RunClientBench(rawPipe, raw1kPipe)) return 1;
@@ -201,7 +214,8 @@ int wmain(int argc, wchar_t** argv) {
             return 0;
         }
         if (mode == L"listen-ipc" && argc == 6) return ListenIpc(argv[2], argv[3], ready.get(), quit.get());
-        if (mode == L"listen-raw" && argc == 6) return ListenRaw(argv[2], argv[3], ready.get(), quit.get());
+        if ((mode == L"listen-raw" || mode == L"listen-raw-handover") && argc == 6)
+            return ListenRaw(argv[2], argv[3], mode == L"listen-raw-handover", ready.get(), quit.get());
         return 2;
     }
     return RunParts(argc, argv);
