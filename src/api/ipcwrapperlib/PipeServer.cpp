@@ -21,8 +21,10 @@ CPipeServer::~CPipeServer() {
     for (DWORD i = 0; i < m_instanceCount; ++i) {
         Instance& instance = m_instances[i];
         if (!instance.pending || !instance.pipe) continue;
+        // Nothing outstanding under a stale mark: waiting would never end.
+        if (!::CancelIoEx(instance.pipe.get(), &instance.overlapped) && ::GetLastError() == ERROR_NOT_FOUND)
+            continue;
         DWORD ignored = 0;
-        ::CancelIoEx(instance.pipe.get(), &instance.overlapped);
         ::GetOverlappedResult(instance.pipe.get(), &instance.overlapped, &ignored, TRUE);
     }
 }

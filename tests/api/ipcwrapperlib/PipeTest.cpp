@@ -134,5 +134,5 @@ TEST(Pipe, ListeningPipeHasANullAccessListAndALowIntegrityLabel) {
     EXPECT_TRUE(::EqualSid(low, &ace->SidStart));
     ::LocalFree(low);
     pipe.reset();   // the server's one message: this empty connection
-    EXPECT_EQ(1u, listener.Messages().size());
+    EXPECT_EQ(1u, listener.Messages().size()) << "listener stopped: " << listener.stopped;
 }
