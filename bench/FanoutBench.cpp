@@ -11,6 +11,7 @@
 #include "BenchController.h"
 #include "BenchProcess.h"
 #include "BenchStats.h"
+#include "HandOver.h"
 #include "IpcClient.h"
 #include "IpcServer.h"
 #include "RawPipeExchange.h"
@@ -154,32 +155,14 @@ int ListenRaw(const std::wstring& pipe, const std::wstring& semaphore, bool hand
     QvCommon::UniqueHandle counter = OpenCounter(semaphore);
     const size_t expected = RawMessage().size();
     int received = 0;
-    // The hand-over as the library's listener makes it: the reading thread
-    // signals, and a second thread wakes and delivers.
-    QvCommon::UniqueHandle wake(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
-    std::atomic<int> pending{0};
-    std::atomic<bool> done{false};
-    std::thread deliverer;
-    if (handOver)
-        deliverer = std::thread([&] {
-            while (::WaitForSingleObject(wake.get(), INFINITE) == WAIT_OBJECT_0 && !done)
-                for (; pending.load() > 0; --pending) ::ReleaseSemaphore(counter.get(), 1, nullptr);
-        });
+    auto count = [&](const std::string&) { ::ReleaseSemaphore(counter.get(), 1, nullptr); };
+    std::unique_ptr<HandOver> deliverer(handOver ? new HandOver(count) : nullptr);
     RunRawListener(pipe, Chunking::OneKiB, ready, quit, [&](const std::string& message) {
         if (message.size() != expected) return;
         ++received;
-        if (!handOver) {
-            ::ReleaseSemaphore(counter.get(), 1, nullptr);
-            return;
-        }
-        ++pending;
-        ::SetEvent(wake.get());
+        if (deliverer) deliverer->Give(message);
+        else count(message);
     });
-    if (handOver) {
-        done = true;
-        ::SetEvent(wake.get());
-        deliverer.join();
-    }
     return received;
 }
 

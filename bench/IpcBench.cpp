@@ -16,6 +16,7 @@
 //                              for the count of one notification's calls
 //   ipc_bench serve-raw  <pipe> <ready> <quit>
 //   ipc_bench serve-raw1k <pipe> <ready> <quit>
+//   ipc_bench serve-raw-handover <pipe> <ready> <quit>
 //   ipc_bench serve-peer <pipe> <ready> <quit>
 //   ipc_bench serve-ipc <pipe> <ready> <quit>
 //   ipc_bench listen-ipc <server-pipe> <semaphore> <ready> <quit>
@@ -88,9 +89,11 @@ bool BaselineQuery(const std::wstring& pipe, Chunking chunking, const std::wstri
 }
 
 int RunTransport(const std::wstring& rawPipe, const std::wstring& raw1kPipe) {
+    const std::wstring handOverPipe = L"kelbench_rawhand_" + std::to_wstring(::GetCurrentProcessId());
+    BenchProcess rawHandOver(L"serve-raw-handover", handOverPipe);
     const std::wstring peerPipe = L"kelbench_peer_" + std::to_wstring(::GetCurrentProcessId());
     BenchProcess peer(L"serve-peer", peerPipe);
-    if (!peer.WaitReady()) {
+    if (!peer.WaitReady() || !rawHandOver.WaitReady()) {
         std::fprintf(stderr, "servers did not start\n");
         return 1;
     }
@@ -104,6 +107,11 @@ int RunTransport(const std::wstring& rawPipe, const std::wstring& raw1kPipe) {
     // shows what the 1 KiB chunks cost by themselves.
     QueryFn baseline1k = [&](int, const std::wstring& body) {
         return BaselineQuery(raw1kPipe, Chunking::OneKiB, body);
+    };
+    // The raw server hands each query to a second thread, as the library's
+    // accept thread hands it to a pool thread.
+    QueryFn baselineHandOver = [&](int, const std::wstring& body) {
+        return BaselineQuery(handOverPipe, Chunking::Whole, body);
     };
     QueryFn library = [&](int c, const std::wstring& body) { return LibraryQuery(senders[c], body); };
 
@@ -119,6 +127,7 @@ int RunTransport(const std::wstring& rawPipe, const std::wstring& raw1kPipe) {
         Measure(baseline, b.text, 1, 10);   // warm up both sides
         Measure(library, b.text, 1, 10);
         Measure(baseline1k, b.text, 1, 10);
+        Measure(baselineHandOver, b.text, 1, 10);
         Figures figures[2][2];   // [baseline, library][1 caller, 8 callers]
         const int callerCounts[2] = {1, 8};
         for (int k = 0; k < 2; ++k) {
@@ -127,14 +136,18 @@ int RunTransport(const std::wstring& rawPipe, const std::wstring& raw1kPipe) {
             figures[0][k] = Measure(baseline, b.text, callers, perCaller);
             figures[1][k] = Measure(library, b.text, callers, perCaller);
             Figures chunked = Measure(baseline1k, b.text, callers, perCaller);
+            Figures handedOver = Measure(baselineHandOver, b.text, callers, perCaller);
             std::string suffix = std::string(".") + b.name + ".callers" + std::to_string(callers);
             PrintFigures("baseline" + suffix, figures[0][k]);
             PrintFigures("baseline_1k_chunks" + suffix, chunked);
+            PrintFigures("baseline_handover" + suffix, handedOver);
             PrintFigures("library" + suffix, figures[1][k]);
             PrintFigure("ratio.median.library_over_baseline" + suffix,
                         figures[1][k].medianUs / figures[0][k].medianUs, "x");
             PrintFigure("ratio.median.library_over_baseline_1k_chunks" + suffix,
                         figures[1][k].medianUs / chunked.medianUs, "x");
+            PrintFigure("ratio.median.library_over_baseline_handover" + suffix,
+                        figures[1][k].medianUs / handedOver.medianUs, "x");
             PrintFigure("ratio.throughput.library_over_baseline" + suffix,
                         figures[1][k].queriesPerSecond / figures[0][k].queriesPerSecond, "x");
         }
@@ -208,9 +221,9 @@ int wmain(int argc, wchar_t** argv) {
         QvCommon::UniqueHandle quit(BenchNamedEvent(argv[argc - 1]));
         if (mode == L"serve-peer" && argc == 5) return ServePeer(argv[2], ready.get(), quit.get());
         if (mode == L"serve-ipc" && argc == 5) return ServeIpc(argv[2], ready.get(), quit.get());
-        if (mode == L"serve-raw" || mode == L"serve-raw1k") {
-            RunRawServer(argv[2], mode == L"serve-raw" ? Chunking::Whole : Chunking::OneKiB, ready.get(),
-                         quit.get());
+        if (mode == L"serve-raw" || mode == L"serve-raw1k" || mode == L"serve-raw-handover") {
+            RunRawServer(argv[2], mode == L"serve-raw1k" ? Chunking::OneKiB : Chunking::Whole, ready.get(),
+                         quit.get(), mode == L"serve-raw-handover");
             return 0;
         }
         if (mode == L"listen-ipc" && argc == 6) return ListenIpc(argv[2], argv[3], ready.get(), quit.get());

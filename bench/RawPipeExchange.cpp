@@ -1,8 +1,10 @@
 #include "RawPipeExchange.h"
+#include "HandOver.h"
 #include "QvHandle.h"
 
 #include <algorithm>
 #include <atomic>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -95,14 +97,19 @@ void RunRawListener(const std::wstring& pipe, Chunking chunking, HANDLE ready, H
     }
 }
 
-void RunRawServer(const std::wstring& pipe, Chunking chunking, HANDLE ready, HANDLE quit) {
-    RunRawListener(pipe, chunking, ready, quit, [chunking](const std::string& message) {
+void RunRawServer(const std::wstring& pipe, Chunking chunking, HANDLE ready, HANDLE quit, bool handOver) {
+    auto answer = [chunking](const std::string& message) {
         if (message.size() < sizeof(DWORD)) return;
         DWORD nameBytes = *reinterpret_cast<const DWORD*>(message.data());
         if (message.size() < sizeof(DWORD) + nameBytes) return;
         std::wstring returnPipe(reinterpret_cast<const wchar_t*>(message.data() + sizeof(DWORD)),
                                 nameBytes / sizeof(wchar_t));
         WriteTo(returnPipe, chunking, message.substr(sizeof(DWORD) + nameBytes));
+    };
+    std::unique_ptr<HandOver> worker(handOver ? new HandOver(answer) : nullptr);
+    RunRawListener(pipe, chunking, ready, quit, [&](const std::string& message) {
+        if (worker) worker->Give(message);
+        else answer(message);
     });
 }
 

@@ -17,8 +17,9 @@ enum class Chunking { Whole, OneKiB };
 void RunRawListener(const std::wstring& pipe, Chunking chunking, HANDLE ready, HANDLE quit,
                     const std::function<void(const std::string&)>& onMessage);
 
-// Serves the pipe until the quit event is signalled; answers on this thread.
-void RunRawServer(const std::wstring& pipe, Chunking chunking, HANDLE ready, HANDLE quit);
+// Serves the pipe until the quit event is signalled; answers on this thread,
+// or with handOver on a second thread that each query is handed to.
+void RunRawServer(const std::wstring& pipe, Chunking chunking, HANDLE ready, HANDLE quit, bool handOver = false);
 
 // One connection that writes data and closes; false when any step failed.
 bool RawSend(const std::wstring& pipe, Chunking chunking, const std::string& data);
