@@ -5,7 +5,8 @@
 //                              runs the named parts (all without a name) and
 //                              prints one figure per line; --count caps every
 //                              loop at N rounds (a smoke run, as under ctest)
-//   ipc_bench --count N calls-raw | calls-library | calls-client
+//   ipc_bench --count N calls-raw | calls-raw-handover | calls-library |
+//                       calls-client
 //                              only N queries of 100 characters of one kind,
 //                              one caller: scripts/count-server-calls.sh
 //                              runs it under Wine's server trace to count
@@ -176,6 +177,15 @@ int RunCalls(const std::wstring& kind, const std::wstring& rawPipe) {
         }, body, 1, 1000000));
         return 0;
     }
+    if (kind == L"calls-raw-handover") {
+        const std::wstring handOverPipe = L"kelbench_rawhand_" + std::to_wstring(::GetCurrentProcessId());
+        BenchProcess rawHandOver(L"serve-raw-handover", handOverPipe);
+        if (!rawHandOver.WaitReady()) return 1;
+        PrintFigures("calls", Measure([&](int, const std::wstring& text) {
+            return BaselineQuery(handOverPipe, Chunking::Whole, text);
+        }, body, 1, 1000000));
+        return 0;
+    }
     const std::wstring peerPipe = L"kelbench_peer_" + std::to_wstring(::GetCurrentProcessId());
     BenchProcess peer(L"serve-peer", peerPipe);
     if (!peer.WaitReady()) return 1;
@@ -199,8 +209,8 @@ int RunParts(int argc, wchar_t** argv) {
         return 1;
     }
     for (const wchar_t* kind :
-         {L"calls-raw", L"calls-library", L"calls-client", L"calls-fanout-raw", L"calls-fanout-handover",
-          L"calls-fanout-library"})
+         {L"calls-raw", L"calls-raw-handover", L"calls-library", L"calls-client", L"calls-fanout-raw",
+          L"calls-fanout-handover", L"calls-fanout-library"})
         if (parts.Named(kind)) return RunCalls(kind, rawPipe);
     if (parts.Wanted(L"transport") && RunTransport(rawPipe, raw1kPipe) != 0) return 1;
     if (parts.Wanted(L"client") && !RunClientBench(rawPipe, raw1kPipe)) return 1;

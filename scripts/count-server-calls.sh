@@ -6,13 +6,13 @@
 # difference of the two runs divided by 100 is one query's worth. The
 # calls-fanout-* kinds broadcast to 10 listener processes instead: divided by
 # 1,000, one notification's worth.
-#   scripts/count-server-calls.sh [calls-raw|calls-library|calls-client|
+#   scripts/count-server-calls.sh [calls-raw|calls-raw-handover|calls-library|calls-client|
 #     calls-fanout-raw|calls-fanout-handover|calls-fanout-library ...]
 # Uses the Release build in $KEL_BUILD_DIR (default build/) and a copy of its
 # prefix, so that the trace sees no other program.
 set -euo pipefail
 source "$(dirname "$0")/env.sh"
-kinds=("$@"); [ ${#kinds[@]} -gt 0 ] || kinds=(calls-raw calls-library calls-client calls-fanout-raw calls-fanout-handover calls-fanout-library)
+kinds=("$@"); [ ${#kinds[@]} -gt 0 ] || kinds=(calls-raw calls-raw-handover calls-library calls-client calls-fanout-raw calls-fanout-handover calls-fanout-library)
 prefix=$(mktemp -d /tmp/kel-count-XXXXXX)
 trap 'WINEPREFIX=$prefix/pfx wineserver -k 2>/dev/null || true; [ -n "${KEL_KEEP_TRACE:-}" ] || rm -rf "$prefix"' EXIT
 "$KEL_ROOT/scripts/wineprefix.sh" >/dev/null
