@@ -27,15 +27,20 @@ BOOL CALLBACK AskToClose(HWND window, LPARAM) { return ::PostMessageW(window, WM
 // Counts the pulses of the agent's state event, from a thread that waits on it.
 class StatePulses {
 public:
-    StatePulses() : m_event(::CreateEventW(nullptr, TRUE, FALSE, L"Local\\" KEL_AGENT_STATE_EVENT)), m_thread([this] {
-        while (!m_stop) m_count += ::WaitForSingleObject(m_event.get(), 50) == WAIT_OBJECT_0;
+    // A pulse reaches only the threads waiting at that moment, so the thread
+    // never leaves its wait but to count one: a wait with a time-out left a
+    // gap after every time-out, and under load it missed every pulse once.
+    StatePulses() : m_event(::CreateEventW(nullptr, TRUE, FALSE, L"Local\\" KEL_AGENT_STATE_EVENT)),
+                    m_stop(::CreateEventW(nullptr, TRUE, FALSE, nullptr)), m_thread([this] {
+        const HANDLE waits[] = {m_stop.get(), m_event.get()};
+        while (::WaitForMultipleObjects(2, waits, FALSE, INFINITE) == WAIT_OBJECT_0 + 1) ++m_count;
     }) {}
-    ~StatePulses() { m_stop = true; m_thread.join(); }
+    ~StatePulses() { ::SetEvent(m_stop.get()); m_thread.join(); }
     bool WaitFor(int count) const { return WaitUntil([&] { return m_count == count; }); }
     int Count() const { return m_count; }
 private:
-    QvCommon::UniqueHandle m_event;
-    std::atomic<int> m_count{0}, m_stop{false};
+    QvCommon::UniqueHandle m_event, m_stop;
+    std::atomic<int> m_count{0};
     std::thread m_thread;
 };
 
