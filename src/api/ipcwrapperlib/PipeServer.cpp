@@ -86,14 +86,6 @@ bool CPipeServer::Initialize(const wchar_t* name, HANDLE stopObject) {
 
 bool CPipeServer::CreateInstance(DWORD index, SECURITY_ATTRIBUTES* security) {
     Instance& instance = m_instances[index];
-    instance.event.reset(::CreateEventW(nullptr, TRUE, TRUE, nullptr));
-    instance.overlapped.hEvent = instance.event.get();
-    if (!instance.event) {
-        QVLOG(QVLOG_ERROR, L"[CPipeServer::Initial] CreateEvent failed! err=%d", ::GetLastError());
-        return false;
-    }
-    m_waitHandles[index] = instance.overlapped.hEvent;
-
     for (DWORD busy = 0;; ++busy) {
         instance.pipe.reset(::CreateNamedPipeW(m_pipeName, PIPE_OPEN_MODE, PIPE_MODE, m_instanceCount,
                                                IPC_PIPE_CHUNK, IPC_PIPE_CHUNK,
@@ -111,6 +103,12 @@ bool CPipeServer::CreateInstance(DWORD index, SECURITY_ATTRIBUTES* security) {
         }
         ::Sleep(IPC_PIPE_BUSY_SLEEP_MS);
     }
+    // The instance's one outstanding operation (a connect or a read) has no
+    // event: the pipe handle itself is unsignalled while it runs and
+    // signalled when it ends, so it is what the waits wait on. An event made
+    // and closed per return pipe would cost every query two kernel calls.
+    instance.overlapped.hEvent = nullptr;
+    m_waitHandles[index] = instance.pipe.get();
 
     if (!ConnectToNewClient(instance.pipe.get(), &instance.overlapped, &instance.pending)) {
         QVLOG(QVLOG_ERROR, L"[CPipeServer::Initial] ConnectToNewClient failed! err=%d", ::GetLastError());
@@ -138,8 +136,8 @@ bool CPipeServer::ConnectToNewClient(HANDLE pipe, OVERLAPPED* overlapped, DWORD*
         return true;
     case ERROR_PIPE_CONNECTED:
     case ERROR_NO_DATA:
-        // A client is there already: wake the wait at once.
-        return ::SetEvent(overlapped->hEvent) != FALSE;
+        // A client is there already: the instance is read at once, without a wait.
+        return true;
     default:
         QVLOG(QVLOG_ERROR, L"CPipeServer::ConnectToNewClient: ConnectNamedPipe() failed, error = 0x%08x",
               error);
@@ -334,7 +332,7 @@ bool CPipeServer::FinishRead(DWORD index, DWORD* size) {
     // from stopping, nor a querying peer from its deadline, so the stop
     // object and the deadline end this wait too.
     if (m_stopObject || m_deadline) {
-        const HANDLE handles[] = {instance.overlapped.hEvent, m_stopObject};
+        const HANDLE handles[] = {instance.pipe.get(), m_stopObject};
         const DWORD woke = ::WaitForMultipleObjects(m_stopObject ? 2 : 1, handles, FALSE, WaitTime());
         if (woke != WAIT_OBJECT_0) {
             if (woke == WAIT_TIMEOUT) Expire();

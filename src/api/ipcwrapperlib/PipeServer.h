@@ -42,9 +42,8 @@ private:
     enum : DWORD { STATE_CONNECTING = 0, STATE_READING = 1 };
 
     struct Instance {
-        OVERLAPPED overlapped;           // its event is `event`
+        OVERLAPPED overlapped;           // without event: the pipe handle is waited on
         QvCommon::UniqueHandle pipe;
-        QvCommon::UniqueHandle event;
         DWORD state = STATE_CONNECTING;
         DWORD pending = 0;
         // The writer has gone and the instance takes the next one at the
@@ -65,7 +64,7 @@ private:
     void Expire();
 
     DWORD m_instanceCount = 0;
-    std::vector<HANDLE> m_waitHandles;        // instance events, then the stop object
+    std::vector<HANDLE> m_waitHandles;        // instance pipes, then the stop object
     Instance m_instances[IPC_PIPE_MAX_INSTANCES];
     HANDLE m_stopObject = nullptr;
     QvCommon::UniqueHandle m_ownedStopObject;   // the stop object, when the server made it
