@@ -89,12 +89,10 @@ bool BaselineQuery(const std::wstring& pipe, Chunking chunking, const std::wstri
     return RawQuery(pipe, chunking, body, reply) && reply.size() == body.size();
 }
 
-int RunTransport(const std::wstring& rawPipe, const std::wstring& raw1kPipe) {
-    const std::wstring handOverPipe = L"kelbench_rawhand_" + std::to_wstring(::GetCurrentProcessId());
-    BenchProcess rawHandOver(L"serve-raw-handover", handOverPipe);
+int RunTransport(const std::wstring& rawPipe, const std::wstring& raw1kPipe, const std::wstring& handOverPipe) {
     const std::wstring peerPipe = L"kelbench_peer_" + std::to_wstring(::GetCurrentProcessId());
     BenchProcess peer(L"serve-peer", peerPipe);
-    if (!peer.WaitReady() || !rawHandOver.WaitReady()) {
+    if (!peer.WaitReady()) {
         std::fprintf(stderr, "servers did not start\n");
         return 1;
     }
@@ -162,7 +160,7 @@ int RunTransport(const std::wstring& rawPipe, const std::wstring& raw1kPipe) {
 
 // N queries of one kind after the servers are up, so that the difference of
 // two runs' server requests is N queries' worth and nothing else.
-int RunCalls(const std::wstring& kind, const std::wstring& rawPipe) {
+int RunCalls(const std::wstring& kind, const std::wstring& rawPipe, const std::wstring& handOverPipe) {
     if (kind == L"calls-client") return CountClientCalls() ? 0 : 1;
     if (kind.compare(0, 13, L"calls-fanout-") == 0) {
         const FanoutSide side = kind == L"calls-fanout-library" ? FanoutSide::Library
@@ -171,18 +169,10 @@ int RunCalls(const std::wstring& kind, const std::wstring& rawPipe) {
         return CountFanoutCalls(side, BenchCountLimit()) ? 0 : 1;
     }
     const std::wstring body(100, L'a');
-    if (kind == L"calls-raw") {
+    if (kind == L"calls-raw" || kind == L"calls-raw-handover") {
+        const std::wstring& pipe = kind == L"calls-raw" ? rawPipe : handOverPipe;
         PrintFigures("calls", Measure([&](int, const std::wstring& text) {
-            return BaselineQuery(rawPipe, Chunking::Whole, text);
-        }, body, 1, 1000000));
-        return 0;
-    }
-    if (kind == L"calls-raw-handover") {
-        const std::wstring handOverPipe = L"kelbench_rawhand_" + std::to_wstring(::GetCurrentProcessId());
-        BenchProcess rawHandOver(L"serve-raw-handover", handOverPipe);
-        if (!rawHandOver.WaitReady()) return 1;
-        PrintFigures("calls", Measure([&](int, const std::wstring& text) {
-            return BaselineQuery(handOverPipe, Chunking::Whole, text);
+            return BaselineQuery(pipe, Chunking::Whole, text);
         }, body, 1, 1000000));
         return 0;
     }
@@ -199,20 +189,22 @@ int RunCalls(const std::wstring& kind, const std::wstring& rawPipe) {
 // The parts named on the command line, or all of them.
 int RunParts(int argc, wchar_t** argv) {
     const BenchParts parts(argc, argv);
-    // The raw baseline servers serve the transport and the client parts.
+    // The raw baseline servers serve the transport and client parts and the counts.
     const std::wstring rawPipe = L"kelbench_raw_" + std::to_wstring(::GetCurrentProcessId());
     const std::wstring raw1kPipe = L"kelbench_raw1k_" + std::to_wstring(::GetCurrentProcessId());
+    const std::wstring handOverPipe = L"kelbench_rawhand_" + std::to_wstring(::GetCurrentProcessId());
     BenchProcess raw(L"serve-raw", rawPipe);
     BenchProcess raw1k(L"serve-raw1k", raw1kPipe);
-    if (!raw.WaitReady() || !raw1k.WaitReady()) {
+    BenchProcess rawHandOver(L"serve-raw-handover", handOverPipe);
+    if (!raw.WaitReady() || !raw1k.WaitReady() || !rawHandOver.WaitReady()) {
         std::fprintf(stderr, "servers did not start\n");
         return 1;
     }
     for (const wchar_t* kind :
          {L"calls-raw", L"calls-raw-handover", L"calls-library", L"calls-client", L"calls-fanout-raw",
           L"calls-fanout-handover", L"calls-fanout-library"})
-        if (parts.Named(kind)) return RunCalls(kind, rawPipe);
-    if (parts.Wanted(L"transport") && RunTransport(rawPipe, raw1kPipe) != 0) return 1;
+        if (parts.Named(kind)) return RunCalls(kind, rawPipe, handOverPipe);
+    if (parts.Wanted(L"transport") && RunTransport(rawPipe, raw1kPipe, handOverPipe) != 0) return 1;
     if (parts.Wanted(L"client") && !RunClientBench(rawPipe, raw1kPipe)) return 1;
     if (parts.Wanted(L"fanout") && !RunFanoutBench()) {
         std::fprintf(stderr, "fan-out listeners did not start\n");
