@@ -56,38 +56,6 @@ void CountNotification(void* context, uint32_t messageId, JsonValue&) {
     ::ReleaseSemaphore(counter->semaphore, 1, nullptr);
 }
 
-// One fan-out run: the listener processes, and how one broadcast is made.
-struct Run {
-    std::vector<std::unique_ptr<BenchProcess>> listeners;
-    QvCommon::UniqueHandle semaphore;
-
-    bool Start() {
-        for (auto& listener : listeners)
-            if (!listener->WaitReady()) return false;
-        return true;
-    }
-    // Time of each broadcast until every listener released the semaphore.
-    template <typename Broadcast>
-    std::vector<double> Measure(Broadcast broadcast, int count) {
-        std::vector<double> samples;
-        for (int i = 0; i < count; ++i) {
-            auto before = Clock::now();
-            broadcast();
-            bool all = true;
-            for (size_t n = 0; n < listeners.size() && all; ++n)
-                all = ::WaitForSingleObject(semaphore.get(), DELIVERY_TIMEOUT_MS) == WAIT_OBJECT_0;
-            if (all) samples.push_back(std::chrono::duration<double, std::micro>(Clock::now() - before).count());
-        }
-        return samples;
-    }
-    // The notifications every listener reports at its end.
-    long Received() {
-        long received = 0;
-        for (auto& listener : listeners) received += static_cast<long>(listener->Quit());
-        return received;
-    }
-};
-
 QvCommon::UniqueHandle MakeSemaphore(const std::wstring& name) {
     return QvCommon::UniqueHandle(::CreateSemaphoreW(nullptr, 0, LONG_MAX, (L"Local\\" + name).c_str()));
 }
@@ -126,14 +94,14 @@ private:
     std::vector<std::thread> m_threads;
 };
 
-void Print(const std::string& name, int listeners, const std::vector<double>& samples, long received) {
+void Print(const std::string& name, int listeners, int broadcasts, const std::vector<double>& samples,
+           long received) {
     const std::string prefix = name + ".listeners" + std::to_string(listeners);
     Figures figures = Summarise(samples, 0);
     PrintFigure(prefix + ".median", figures.medianUs, "us");
     PrintFigure(prefix + ".p99", figures.p99Us, "us");
     PrintFigure(prefix + ".received", static_cast<double>(received), "notifications");
-    PrintFigure(prefix + ".expected", static_cast<double>(listeners) * (WARM_UP_BROADCASTS + MEASURED_BROADCASTS),
-                "notifications");
+    PrintFigure(prefix + ".expected", static_cast<double>(listeners) * broadcasts, "notifications");
 }
 
 } // namespace
@@ -168,53 +136,98 @@ int ListenRaw(const std::wstring& pipe, const std::wstring& semaphore, bool hand
 
 namespace {
 
+// One side of the fan-out: its listener processes, and how it broadcasts.
+class Side {
+public:
+    virtual ~Side() = default;
+    virtual void Broadcast() = 0;
+    // Times one broadcast until every listener released the semaphore.
+    bool TimeOne(std::vector<double>& samples) {
+        auto before = Clock::now();
+        Broadcast();
+        for (size_t n = 0; n < m_listeners.size(); ++n)
+            if (::WaitForSingleObject(m_semaphore.get(), DELIVERY_TIMEOUT_MS) != WAIT_OBJECT_0) return false;
+        samples.push_back(std::chrono::duration<double, std::micro>(Clock::now() - before).count());
+        return true;
+    }
+    // The notifications every listener reports as it ends.
+    long Received() {
+        long received = 0;
+        for (auto& listener : m_listeners) received += static_cast<long>(listener->Quit());
+        return received;
+    }
+
+protected:
+    bool StartListeners(const wchar_t* role, const std::vector<std::wstring>& pipes, const std::wstring& semaphore) {
+        m_semaphore = MakeSemaphore(semaphore);
+        for (const std::wstring& pipe : pipes)
+            m_listeners.emplace_back(new BenchProcess(role, pipe + L" " + semaphore));
+        for (auto& listener : m_listeners)
+            if (!listener->WaitReady()) return false;
+        return true;
+    }
+
+    std::vector<std::unique_ptr<BenchProcess>> m_listeners;
+    QvCommon::UniqueHandle m_semaphore;
+};
+
+// Through a CIpcServer's controller to listening CIpcClient processes.
+class LibrarySide : public Side {
+public:
+    ~LibrarySide() override { Received(); }   // the clients go before the server
+    bool Start(int listeners, const std::wstring& tag) {
+        const std::wstring pipe = L"kelbench_fanout_" + tag;
+        if (m_server.Initialize(&m_controller, pipe) != 0 || m_server.Start() != 0) return false;
+        if (!StartListeners(L"listen-ipc", std::vector<std::wstring>(listeners, pipe), L"kelbench_fanout_sem_" + tag))
+            return false;
+        // The advises travel on the listeners' pool threads: wait until the
+        // controller holds every relay.
+        for (int i = 0; i < 3000 && m_controller.Listeners() < listeners; ++i) ::Sleep(10);
+        return m_controller.Listeners() == listeners;
+    }
+    void Broadcast() override { m_controller.BroadcastMessageToListeners(FANOUT_MESSAGE, Body()); }
+
+private:
+    BenchController m_controller;
+    CIpcServer m_server;
+};
+
+// Through raw writer threads to raw listener processes, which deliver on
+// the reading thread or hand over to a second one.
+class RawSide : public Side {
+public:
+    bool Start(int listeners, const std::wstring& tag, bool handOver) {
+        const std::wstring name = std::wstring(handOver ? L"kelbench_rawho_" : L"kelbench_raw_") + tag;
+        std::vector<std::wstring> pipes;
+        for (int i = 0; i < listeners; ++i) pipes.push_back(name + L"_" + std::to_wstring(i));
+        if (!StartListeners(handOver ? L"listen-raw-handover" : L"listen-raw", pipes, name + L"_sem")) return false;
+        m_writers.reset(new RawWriters(pipes));
+        return true;
+    }
+    void Broadcast() override { m_writers->Broadcast(); }
+
+private:
+    std::unique_ptr<RawWriters> m_writers;
+};
+
 // What one side of the fan-out measured.
 struct Delivery {
     std::vector<double> samples;
     long received = 0;
 };
 
-// `warmUp` then `measured` broadcasts through a CIpcServer's controller to
-// `listeners` listening CIpcClient processes.
-bool ThroughLibrary(int listeners, const std::wstring& tag, int warmUp, int measured, Delivery& delivery) {
-    BenchController controller;
-    CIpcServer server;
-    const std::wstring pipe = L"kelbench_fanout_" + tag;
-    if (server.Initialize(&controller, pipe) != 0 || server.Start() != 0) return false;
-    Run run;
-    run.semaphore = MakeSemaphore(L"kelbench_fanout_sem_" + tag);
-    for (int i = 0; i < listeners; ++i)
-        run.listeners.emplace_back(new BenchProcess(L"listen-ipc", pipe + L" kelbench_fanout_sem_" + tag));
-    if (!run.Start()) return false;
-    // The advises travel on the listeners' pool threads: wait until the
-    // controller holds every relay.
-    for (int i = 0; i < 3000 && controller.Listeners() < listeners; ++i) ::Sleep(10);
-    if (controller.Listeners() < listeners) return false;
-    auto broadcast = [&] { controller.BroadcastMessageToListeners(FANOUT_MESSAGE, Body()); };
-    run.Measure(broadcast, warmUp);
-    delivery.samples = run.Measure(broadcast, measured);
-    delivery.received = run.Received();
-    return true;
-}
-
-// The same through raw writer threads to raw listener processes, which
-// deliver on the reading thread or hand over to a second one.
-bool ThroughRawPipes(int listeners, const std::wstring& tag, bool handOver, int warmUp, int measured,
-                     Delivery& delivery) {
-    Run run;
-    run.semaphore = MakeSemaphore(L"kelbench_rawfan_sem_" + tag);
-    std::vector<std::wstring> pipes;
-    const wchar_t* role = handOver ? L"listen-raw-handover" : L"listen-raw";
-    for (int i = 0; i < listeners; ++i) {
-        pipes.push_back(L"kelbench_rawfan_" + tag + L"_" + std::to_wstring(i));
-        run.listeners.emplace_back(new BenchProcess(role, pipes.back() + L" kelbench_rawfan_sem_" + tag));
+// `warmUp` then `measured` rounds, each a broadcast through every side in
+// turn: what the machine does meanwhile falls on every side alike. Then the
+// listeners end and report.
+bool MeasureInTurn(const std::vector<Side*>& sides, int warmUp, int measured, std::vector<Delivery>& deliveries) {
+    deliveries.assign(sides.size(), Delivery());
+    for (int round = 0; round < warmUp + measured; ++round) {
+        for (size_t s = 0; s < sides.size(); ++s) {
+            std::vector<double> warmUpSamples;
+            if (!sides[s]->TimeOne(round < warmUp ? warmUpSamples : deliveries[s].samples)) return false;
+        }
     }
-    if (!run.Start()) return false;
-    RawWriters writers(pipes);
-    auto broadcast = [&] { writers.Broadcast(); };
-    run.Measure(broadcast, warmUp);
-    delivery.samples = run.Measure(broadcast, measured);
-    delivery.received = run.Received();
+    for (size_t s = 0; s < sides.size(); ++s) deliveries[s].received = sides[s]->Received();
     return true;
 }
 
@@ -222,37 +235,53 @@ std::wstring Tag(int listeners) {
     return std::to_wstring(::GetCurrentProcessId()) + L"_" + std::to_wstring(listeners);
 }
 
+// The side with its listeners started; null when one did not start.
+std::unique_ptr<Side> StartSide(FanoutSide which, int listeners) {
+    if (which == FanoutSide::Library) {
+        std::unique_ptr<LibrarySide> side(new LibrarySide);
+        if (!side->Start(listeners, Tag(listeners))) return nullptr;
+        return std::unique_ptr<Side>(side.release());
+    }
+    std::unique_ptr<RawSide> side(new RawSide);
+    if (!side->Start(listeners, Tag(listeners), which == FanoutSide::RawHandOver)) return nullptr;
+    return std::unique_ptr<Side>(side.release());
+}
+
 } // namespace
 
 bool RunFanoutBench() {
+    const struct {
+        FanoutSide side;
+        const char* name;
+    } sides[] = {{FanoutSide::Library, "fanout_library"},
+                 {FanoutSide::Raw, "fanout_baseline"},
+                 {FanoutSide::RawHandOver, "fanout_baseline_handover"}};
     for (int listeners : {1, 10, 50}) {
         if (listeners > 1 && BenchCountLimit() > 0 && listeners > BenchCountLimit()) continue;
-        Delivery library, baseline, handOver;
-        const int warmUp = Rounds(WARM_UP_BROADCASTS), measured = Rounds(MEASURED_BROADCASTS);
-        if (!ThroughLibrary(listeners, Tag(listeners), warmUp, measured, library) ||
-            !ThroughRawPipes(listeners, Tag(listeners), false, warmUp, measured, baseline) ||
-            !ThroughRawPipes(listeners, Tag(listeners), true, warmUp, measured, handOver))
+        std::vector<std::unique_ptr<Side>> started;
+        for (const auto& side : sides) {
+            started.push_back(StartSide(side.side, listeners));
+            if (!started.back()) return false;
+        }
+        const int warmUp = Rounds(WARM_UP_BROADCASTS), rounds = Rounds(MEASURED_BROADCASTS);
+        std::vector<Delivery> measured;
+        if (!MeasureInTurn({started[0].get(), started[1].get(), started[2].get()}, warmUp, rounds, measured))
             return false;
-        Print("fanout_baseline", listeners, baseline.samples, baseline.received);
-        Print("fanout_baseline_handover", listeners, handOver.samples, handOver.received);
-        Print("fanout_library", listeners, library.samples, library.received);
-        const double median = Summarise(library.samples, 0).medianUs;
+        for (size_t s = 0; s < measured.size(); ++s)
+            Print(sides[s].name, listeners, warmUp + rounds, measured[s].samples, measured[s].received);
+        const double median = Summarise(measured[0].samples, 0).medianUs;
         const std::string suffix = ".listeners" + std::to_string(listeners);
         PrintFigure("ratio.median.fanout_library_over_baseline" + suffix,
-                    median / Summarise(baseline.samples, 0).medianUs, "x");
+                    median / Summarise(measured[1].samples, 0).medianUs, "x");
         PrintFigure("ratio.median.fanout_library_over_baseline_handover" + suffix,
-                    median / Summarise(handOver.samples, 0).medianUs, "x");
+                    median / Summarise(measured[2].samples, 0).medianUs, "x");
     }
     return true;
 }
 
-bool CountFanoutCalls(FanoutSide side, int broadcasts) {
-    Delivery delivery;
-    const int listeners = COUNTED_LISTENERS;
-    const bool ran =
-        side == FanoutSide::Library
-            ? ThroughLibrary(listeners, Tag(listeners), WARM_UP_BROADCASTS, broadcasts, delivery)
-            : ThroughRawPipes(listeners, Tag(listeners), side == FanoutSide::RawHandOver, WARM_UP_BROADCASTS,
-                              broadcasts, delivery);
-    return ran && delivery.received == static_cast<long>(listeners) * (WARM_UP_BROADCASTS + broadcasts);
+bool CountFanoutCalls(FanoutSide which, int broadcasts) {
+    std::unique_ptr<Side> side = StartSide(which, COUNTED_LISTENERS);
+    std::vector<Delivery> delivered;
+    return side && MeasureInTurn({side.get()}, WARM_UP_BROADCASTS, broadcasts, delivered) &&
+           delivered[0].received == static_cast<long>(COUNTED_LISTENERS) * (WARM_UP_BROADCASTS + broadcasts);
 }
