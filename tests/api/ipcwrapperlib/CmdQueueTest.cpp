@@ -42,7 +42,8 @@ struct QueueTest : ::testing::Test {
 // An idle queue stops at once (no one-second drain step) and refuses work
 // from then on. A busy one drains for at most its time-out: its one worker is
 // held inside an item until the stop event is signalled, after one second,
-// and what is left is not delivered.
+// and what is left goes to the discard procedure when the queue is destroyed,
+// none both delivered and discarded.
 TEST_F(QueueTest, StopDrainsForAtMostItsTimeOutAndThenRefusesWork) {
     CmdQueue idle(3, Name());
     idle.start(&HeldCallback);
@@ -50,17 +51,21 @@ TEST_F(QueueTest, StopDrainsForAtMostItsTimeOutAndThenRefusesWork) {
     EXPECT_EQ(0, idle.stop(5000));
     EXPECT_LT(watch.ElapsedMs(), 1000);
     EXPECT_EQ(CmdQueue::ADD_REFUSED, idle.add(1, nullptr));
-    const std::wstring name = Name();
-    CmdQueue busy(1, name);
-    QvCommon::UniqueHandle stopEvent(QueueEvent(name, L"Stop"));
-    s_gate = stopEvent.get();
-    busy.start(&HeldCallback);
-    for (int i = 0; i < 3; ++i) busy.add(1, nullptr);
-    ASSERT_TRUE(KelTest::WaitUntil([&] { return probe.Running() == 1; }));
-    watch.Restart();
-    EXPECT_EQ(0, busy.stop(1000));
-    EXPECT_LT(watch.ElapsedMs(), 10000);   // 30 s per item when the drain is not bounded
+    {
+        const std::wstring name = Name();
+        CmdQueue busy(1, name);
+        QvCommon::UniqueHandle stopEvent(QueueEvent(name, L"Stop"));
+        s_gate = stopEvent.get();
+        busy.start(&HeldCallback, &CountDiscard);
+        for (int i = 0; i < 3; ++i) busy.add(1, new int(i));
+        ASSERT_TRUE(KelTest::WaitUntil([&] { return probe.Running() == 1; }));
+        watch.Restart();
+        EXPECT_EQ(0, busy.stop(1000));
+        EXPECT_LT(watch.ElapsedMs(), 10000);   // 30 s per item when the drain is not bounded
+        EXPECT_EQ(0, s_discarded.load());      // only the destruction discards
+    }
     EXPECT_EQ(1, probe.Entries());
+    EXPECT_EQ(2, s_discarded.load());
 }
 
 // The workers sleep again once the list is empty: the data event is reset.
@@ -73,26 +78,6 @@ TEST_F(QueueTest, DataEventIsResetWhenTheLastItemIsTaken) {
     for (int i = 0; i < 3; ++i) queue.add(1, nullptr);
     EXPECT_TRUE(KelTest::WaitUntil([&] { return probe.Entries() == 3 && probe.Running() == 0; }));
     EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), ::WaitForSingleObject(data.get(), 0));
-}
-
-TEST_F(QueueTest, ItemsLeftAtStopGoToTheDiscardProcedure) {
-    QvCommon::Synchronize::Event release;
-    ASSERT_TRUE(release.Create());
-    s_gate = release.Handle();
-    {
-        CmdQueue queue(1, Name());
-        queue.start(&HeldCallback, &CountDiscard);
-        for (int i = 0; i < 8; ++i) queue.add(1, new int(i));
-        ASSERT_TRUE(KelTest::WaitUntil([&] { return probe.Running() == 1; }));   // the worker holds the first
-        EXPECT_EQ(CmdQueue::STOP_TIMED_OUT, queue.stop(0));   // no draining, and the worker is busy
-        release.Set();
-        EXPECT_EQ(0, queue.stop(5000));
-        EXPECT_EQ(0, s_discarded.load());   // only the destruction discards
-    }
-    // The one worker took one item before the stop; every other one is
-    // discarded, none both delivered and discarded.
-    EXPECT_EQ(1, probe.Entries());
-    EXPECT_EQ(7, s_discarded.load());
 }
 
 // Items come from several threads at once, in bursts and one by one, while

@@ -27,24 +27,6 @@ struct Broker : ::testing::Test {
 
 } // namespace
 
-TEST_F(Broker, EachListenerOfTheClassIsCalledOnceWithAnEqualCopy) {
-    ASSERT_TRUE(Listen(a) == 0 && Listen(b) == 0 && Listen(c, 0x108) == 0);
-    JsonValue body = BODY;
-    ASSERT_EQ(0u, broker.BroadcastMessageToListeners(0x01060002, body));
-    body.clear();   // the broker holds copies
-    ASSERT_TRUE(a.WaitForCalls(1) && b.WaitForCalls(1));
-    EXPECT_EQ(0u, Broadcast(0x01070002));   // no listeners: nothing to do
-    broker.Stop();   // its speakers end only once every queued call was made
-    for (ListenerRecorder* recorder : {&a, &b}) {
-        const std::vector<KelTest::HeardCall> calls = recorder->Calls();
-        ASSERT_EQ(1u, calls.size());
-        EXPECT_EQ(0x01060002u, calls[0].messageId);
-        EXPECT_EQ(BODY, calls[0].body);
-        EXPECT_NE(::GetCurrentThreadId(), calls[0].threadId);   // a speaker thread
-    }
-    EXPECT_TRUE(c.Calls().empty());
-}
-
 // Each listener is held until the test lets it go: the fourth call can only
 // be made by the first speaker that is free again.
 TEST_F(Broker, ThreeSpeakersCallListenersAtOnceAndAFourthCallWaits) {

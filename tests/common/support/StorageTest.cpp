@@ -144,20 +144,3 @@ TEST(StorageException, CodesAndSources) {
     EXPECT_EQ(static_cast<DWORD>(ERROR_BAD_ARGUMENTS), ini.code);
     EXPECT_EQ("QvComn_IniFile", ini.source);
 }
-
-// Wildcards are not treated apart: a pattern that matches a file counts.
-TEST(FileExistence, PathsAndPatterns) {
-    KelTest::TempFolder folder;
-    ASSERT_TRUE(KelTest::WriteText(folder.Path() + L"present.txt", "x"));
-    const struct Case { const char* what; std::wstring path; bool exists; DWORD error; } cases[] = {
-        {"empty path", L"", false, ERROR_BAD_ARGUMENTS},
-        {"missing file", folder.Path() + L"absent.txt", false, ERROR_FILE_NOT_FOUND},
-        {"pattern matching a file", folder.Path() + L"*.txt", true, 0},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        DWORD error = 0xDEAD;
-        EXPECT_EQ(c.exists, QvCommon::Storage::File::IsExisted(c.path, &error));
-        EXPECT_EQ(c.error, error);
-    }
-}
