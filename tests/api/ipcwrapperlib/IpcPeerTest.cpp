@@ -89,8 +89,6 @@ TEST(IpcPeer, SecondProcessCannotListenOnTheSameName) {
     EXPECT_TRUE(Answers(first.name));   // the first listener is unharmed
 }
 
-// A result ends the receive loop wherever it arrives; the peer counts as
-// started until ReceiveStop.
 // A result record that arrives on a listening peer ends its receive loop by
 // design; the server notices, says so, and serves the pipe again.
 TEST(IpcPeer, ResultArrivingOnAListeningPeerEndsItsLoopAndTheServerListensAgain) {
