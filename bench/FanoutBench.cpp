@@ -259,14 +259,15 @@ bool RunFanoutBench() {
     for (int listeners : {1, 10, 50}) {
         if (listeners > 1 && BenchCountLimit() > 0 && listeners > BenchCountLimit()) continue;
         std::vector<std::unique_ptr<Side>> started;
+        std::vector<Side*> inTurn;
         for (const auto& side : sides) {
             started.push_back(StartSide(side.side, listeners));
             if (!started.back()) return false;
+            inTurn.push_back(started.back().get());
         }
         const int warmUp = Rounds(WARM_UP_BROADCASTS), rounds = Rounds(MEASURED_BROADCASTS);
         std::vector<Delivery> measured;
-        if (!MeasureInTurn({started[0].get(), started[1].get(), started[2].get()}, warmUp, rounds, measured))
-            return false;
+        if (!MeasureInTurn(inTurn, warmUp, rounds, measured)) return false;
         for (size_t s = 0; s < measured.size(); ++s)
             Print(sides[s].name, listeners, warmUp + rounds, measured[s].samples, measured[s].received);
         const double median = Summarise(measured[0].samples, 0).medianUs;
